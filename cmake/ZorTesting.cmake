@@ -1,0 +1,33 @@
+# zor_add_test(NAME <name> SOURCES <files...> LIBS <libs...>
+#              [NETNS] [TSAN] [LABELS <labels...>] [TIMEOUT <s>])
+#
+# One GoogleTest executable registered as one CTest test.
+#  NETNS  runs it in a private network namespace with loopback up, so tests
+#         that bind the system's fixed ports never collide with each other
+#         or with anything running on the machine.
+#  TSAN   marks it as part of the thread-sanitizer run (label "tsan").
+set(ZOR_NETNS_RUN ${CMAKE_SOURCE_DIR}/scripts/netns-run)
+
+function(zor_add_test)
+  cmake_parse_arguments(T "NETNS;TSAN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
+  set(labels ${T_LABELS})
+  if(T_TSAN)
+    list(APPEND labels tsan)
+  endif()
+  if(T_NETNS)
+    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} $<TARGET_FILE:${T_NAME}>)
+    list(APPEND labels netns)
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  endif()
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${labels}"
+    ENVIRONMENT "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp;UBSAN_OPTIONS=print_stacktrace=1;TSAN_OPTIONS=second_deadlock_stack=1")
+  if(T_TSAN)
+    set_property(GLOBAL APPEND PROPERTY ZOR_TSAN_TARGETS ${T_NAME})
+  endif()
+endfunction()

@@ -1,0 +1,163 @@
+#pragma once
+// The running machine: a table machine with its own input queues, worker
+// thread, timer and timer thread.
+//
+// Lifecycle: construct (queues and timer exist, so signals posted before
+// the start wait for it), StartFsm (InitJob runs once on the calling thread,
+// then the threads start), StopFsm from the concrete destructor.
+
+#include <Fsm.h>
+#include <FsmInput.h>
+#include <FsmTimer.h>
+
+#include <ace/OS_NS_sys_time.h>
+#include <ace/Thread_Manager.h>
+
+#include <memory>
+
+template <class Owner, class Signal>
+class CApplFsm : public CFsm<Owner, Signal> {
+    using Base = CFsm<Owner, Signal>;
+
+public:
+    using typename Base::SignalSlot;
+    using InputType = CFsmInput<Owner, Signal>;
+    using TimerType = CFsmTimer<Owner, Signal>;
+
+    // How long StopFsm waits for the threads.
+    static constexpr int kStopWaitSeconds = 10;
+
+    CApplFsm(const char* name, int32_t initialState, LogTrace* trace, uint8_t debugMask)
+        : Base(name, initialState, trace, debugMask),
+          m_trace(trace),
+          m_input(std::make_unique<InputType>(static_cast<Owner*>(this), trace)),
+          m_timer(std::make_unique<TimerType>(static_cast<Owner*>(this), trace)),
+          m_threadManager(std::make_unique<ACE_Thread_Manager>()) {}
+
+    // The concrete machine calls StopFsm in its own destructor; this is the
+    // safety net. Should a job still be running after StopFsm gave up, the
+    // framework waits for it here rather than free what it works on.
+    ~CApplFsm() override {
+        StopFsm();
+        if (m_running) m_threadManager->wait();
+    }
+
+    // Ordinary posts go to the back of the external queue, urgent ones to
+    // the front. A backlog of more than 10 signals is traced at each post.
+    void PutSignal(SignalSlot signal, bool atBack = true) override {
+        if (!signal) return;
+        const int32_t number = signal->GetSignalNo();
+        const size_t size = m_input->PutExternal(std::move(signal), atBack);
+        if (atBack && size > 10 && m_trace != nullptr) {
+            char name[fsm_trace::kSignalName];
+            fsm_trace::ExternalQueue(m_trace, this->SignalName(number, name),
+                                     static_cast<unsigned>(size));
+        }
+    }
+
+    // A signal to this machine itself, dispatched before any external one.
+    void PutInternal(SignalSlot signal) {
+        if (signal) m_input->PutInternal(std::move(signal));
+    }
+
+    // Standard job: park the signal until the next change of state.
+    void Save(SignalSlot& slot) {
+        this->TraceJob("Save");
+        if (slot) m_input->PutSaved(std::move(slot));
+    }
+
+    virtual void InitJob() {}
+
+    // Runs InitJob, then starts the timer and worker threads. Returns 0, or
+    // -1 when the machine already runs or a thread could not be started.
+    int StartFsm(long priority = 0) {
+        if (m_started) return -1;
+        m_started = true;
+        try {
+            InitJob();
+        } catch (const std::exception& e) {
+            this->TraceError("InitJob threw: %s", e.what());
+        } catch (...) {
+            this->TraceError("InitJob threw");
+        }
+        const long flags = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
+        if (m_threadManager->spawn(&TimerEntry, this, flags, nullptr, nullptr, priority) == -1 ||
+            m_threadManager->spawn(&WorkerEntry, this, flags, nullptr, nullptr, priority) == -1) {
+            this->TraceError("StartFsm: cannot start the machine's threads");
+            m_threadManager->cancel_all();
+            m_input->PutExternal(std::make_unique<Signal>(-1), false);
+            m_threadManager->wait();
+            return -1;
+        }
+        m_running = true;
+        PutSignal(std::make_unique<Signal>(-1), false);
+        return 0;
+    }
+
+    // Cancels both threads, wakes the worker and waits for them, at most
+    // kStopWaitSeconds. Returns 0 when they ended, -1 when the wait gave up
+    // (a job still blocks; traced).
+    int StopFsm() {
+        if (!m_running) return 0;
+        m_threadManager->cancel_all();
+        PutSignal(std::make_unique<Signal>(-1), false);
+        ACE_Time_Value deadline = ACE_OS::gettimeofday() + ACE_Time_Value(kStopWaitSeconds);
+        if (m_threadManager->wait(&deadline) == -1) {
+            this->TraceError("StopFsm: threads still running after %d s", kStopWaitSeconds);
+            return -1;
+        }
+        m_running = false;
+        return 0;
+    }
+
+    // Starts a one-shot timer that posts signal `emitNumber`, carrying the
+    // payload, after `delayMs`. Two starts give two expiries.
+    void StartTimer(int32_t emitNumber, int32_t delayMs, CFsmPayload payload = {}) {
+        TimerTrace(true, emitNumber, static_cast<unsigned>(delayMs));
+        m_timer->Start(std::make_unique<CFsmTimeSignal>(-2, emitNumber, delayMs,
+                                                        std::move(payload)));
+    }
+
+    // Cancels every pending timer `emitNumber` and any of its expiries not
+    // yet dispatched.
+    void StopTimer(int32_t emitNumber) {
+        TimerTrace(false, emitNumber, 0);
+        m_timer->Stop(emitNumber);
+    }
+
+    InputType& Input() { return *m_input; }
+    TimerType& GetTimer() { return *m_timer; }
+    bool Running() const { return m_running; }
+
+private:
+    void TimerTrace(bool start, int32_t emitNumber, unsigned delay) {
+        if (m_trace == nullptr || !(this->TraceFlags() & FSM_TRACE_TIMERS)) return;
+        char name[fsm_trace::kSignalName];
+        fsm_trace::Timer(m_trace, this->TraceFlags(), this->Name().c_str(), start,
+                         this->SignalName(emitNumber, name), delay);
+    }
+
+    static ACE_THR_FUNC_RETURN WorkerEntry(void* arg) {
+        auto* self = static_cast<CApplFsm*>(arg);
+        try {
+            self->m_input->Run(self->m_threadManager.get());
+        } catch (...) {
+        }
+        return 0;
+    }
+    static ACE_THR_FUNC_RETURN TimerEntry(void* arg) {
+        auto* self = static_cast<CApplFsm*>(arg);
+        try {
+            self->m_timer->Run(self->m_threadManager.get());
+        } catch (...) {
+        }
+        return 0;
+    }
+
+    LogTrace* m_trace;
+    std::unique_ptr<InputType> m_input;
+    std::unique_ptr<TimerType> m_timer;
+    std::unique_ptr<ACE_Thread_Manager> m_threadManager;
+    bool m_started = false;
+    bool m_running = false;
+};
