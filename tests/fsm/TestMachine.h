@@ -4,6 +4,7 @@
 // the queues while the worker is busy.
 
 #include <ApplFsm.h>
+#include <TraceCapture.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -11,6 +12,9 @@
 #include <mutex>
 #include <stdexcept>
 #include <vector>
+
+// Captures "LogTrace" for one test.
+using TraceCaptureGuard = TraceCapture;
 
 // A gate a job waits at until the test opens it.
 class Gate {
@@ -88,7 +92,10 @@ public:
     }
 
     void JobRecord(SignalSlot& slot) { Record(slot, "JobRecord"); }
-    void JobFirst(SignalSlot& slot) { Record(slot, "JobFirst"); }
+    void JobFirst(SignalSlot& slot) {
+        Record(slot, "JobFirst");
+        if (hook) hook(*this);
+    }
     void JobSecond(SignalSlot& slot) { Record(slot, "JobSecond"); }
     void JobDefault(SignalSlot& slot) { Record(slot, "JobDefault"); }
     void JobKeep(SignalSlot& slot) {

@@ -1,0 +1,53 @@
+// The trace log: both outputs, the cut, and whole lines under concurrency.
+#include <LogTrace.h>
+#include <TraceCapture.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+namespace {
+
+using TraceCaptureGuard = TraceCapture;
+
+TEST(LogTraceSink, ConsoleEchoAndCut) {
+    TraceCaptureGuard capture;
+    LogTrace trace("ignored.log", 1000000);
+
+    testing::internal::CaptureStderr();
+    trace.Append("quiet %d", 1);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+
+    trace.SetConsole(true);
+    testing::internal::CaptureStderr();
+    trace.Append("\n\n");
+    trace.Append("%s", std::string(40000, 'x').c_str());
+    std::string echoed = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(echoed, "\n\n\n" + std::string(29999, 'x') + "\n");
+
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "quiet 1");
+    EXPECT_EQ(lines[1], "\n\n");
+    EXPECT_EQ(lines[2].size(), 29999u);
+}
+
+TEST(LogTraceSink, ConcurrentAppendsStayWhole) {
+    TraceCaptureGuard capture;
+    LogTrace trace("", 0);
+    auto writer = [&](char c) {
+        const std::string text(1000, c);
+        for (int i = 0; i < 200; ++i) trace.Append("%s", text.c_str());
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    auto lines = capture.Lines();
+    ASSERT_EQ(lines.size(), 400u);
+    for (const auto& line : lines) {
+        ASSERT_EQ(line.size(), 1000u);
+        EXPECT_EQ(line.find_first_not_of(line[0]), std::string::npos);
+    }
+}
+
+}  // namespace
