@@ -1,0 +1,82 @@
+#include "ZOR.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+#include <cstdio>
+
+#include "LogTrace.h"
+#include "StopSignals.h"
+#include "WatchDogInterface.h"
+
+namespace {
+
+constexpr unsigned long kTraceLogSize = 1000000;
+
+void WaitForKey() {
+    // Any character, or the end of input, lets the process go.
+    [[maybe_unused]] int c = std::getchar();
+}
+
+}  // namespace
+
+ZOR::ZOR(int argc, char* argv[]) : QMainWindow(nullptr) {
+    const std::string commandLine = JoinCommandLine(argc, argv);
+
+    switch (ReadOptions(argc, argv, m_options)) {
+        case OptionsOutcome::Run:
+            break;
+        case OptionsOutcome::WaitKeyAndExit:
+            WaitForKey();
+            throw ZorExit{0};
+        case OptionsOutcome::ExitNow:
+            throw ZorExit{0};
+    }
+
+    if (m_options.debugMask != 0) {
+        m_trace = std::make_unique<LogTrace>(m_options.logFile.c_str(), kTraceLogSize);
+        m_trace->SetConsole(!m_options.noConsole);
+    }
+
+    qDebug("%s", "ZOR running, Connecting to Database and Starting FSM Framework...\n");
+
+    ConnectDatabase(commandLine);
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    m_watchdog = std::make_unique<CWatchDogInterface>(this);
+    m_watchdog->Start(QStringLiteral("ZOR"));
+    m_watchdog->setPort(kWatchdogPort);
+    m_watchdog->setProgramPath(
+        CWatchDogInterface::ProgramPath(arguments, QCoreApplication::applicationDirPath()));
+    m_watchdog->setFlag(1);
+
+    QTimer::singleShot(kFirstJoinDelayMs, m_watchdog.get(), &CWatchDogInterface::wd_join);
+}
+
+ZOR::~ZOR() {
+    // The watchdog goes first: its leave datagram must precede the rest of
+    // the shutdown.
+    m_watchdog.reset();
+}
+
+void ZOR::ConnectDatabase(const std::string& commandLine) {
+    if (m_trace) m_trace->Append("argv = [%s]\n", commandLine.c_str());
+}
+
+void ZOR::WatchStopSignals() {
+    const int fd = platform::StopSignalDescriptor();
+    if (fd < 0 || m_stopNotifier != nullptr) return;
+    m_stopNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+    connect(m_stopNotifier, &QSocketNotifier::activated, this, [this] {
+        platform::DrainStopSignals();
+        terminateZOR();
+    });
+}
+
+void ZOR::terminateZOR() {
+    qDebug("%s", "\nZOR: Cleaning up after termination by OP system.\n");
+    m_quitting = true;
+    QCoreApplication::quit();
+}
