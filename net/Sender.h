@@ -1,0 +1,50 @@
+#pragma once
+// Sending texts as UDP datagrams to address texts ("127.0.0.1:4002").
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class CPELSignal;
+
+namespace ua::sockudp {
+
+class sender {
+  public:
+    // Opens an IPv4 UDP socket (never bound: the source port is picked at
+    // the first send). Throws boost::system::system_error ("open").
+    explicit sender(std::shared_ptr<boost::asio::io_context> context);
+
+    sender(const sender&) = delete;
+    sender& operator=(const sender&) = delete;
+
+    // Queues one datagram carrying exactly the bytes of `text` to `address`
+    // ("host:port") and returns. An address without a port field is refused
+    // on stderr; a host or port that does not resolve throws
+    // boost::system::system_error ("resolve"). A failed send is written to
+    // stderr when it completes on the I/O thread. Safe from any thread.
+    void send(const std::string& text, const std::string& address);
+
+  private:
+    std::shared_ptr<boost::asio::io_context> m_context;
+    std::mutex m_socketMutex;  // the socket object is not thread-safe
+    boost::asio::ip::udp::socket m_socket;
+};
+
+// The sender shared by every SendPayload of the process; null until the
+// first SendPayload of a signal with a payload.
+std::shared_ptr<sender> process_sender();
+
+}  // namespace ua::sockudp
+
+// Sends the payload of `signal` (exactly payload-length bytes) to `address`
+// through the process-wide sender, creating that on first use with
+// `context`. Nothing happens for a null signal or one without payload. The
+// caller keeps the signal. Never throws: every failure is written to stderr
+// and nothing is sent.
+void SendPayload(const CPELSignal* signal, const std::string& address,
+                 const std::shared_ptr<boost::asio::io_context>& context) noexcept;
+void SendPayload(const CPELSignal& signal, const std::string& address,
+                 const std::shared_ptr<boost::asio::io_context>& context) noexcept;
