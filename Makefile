@@ -34,5 +34,17 @@ test-tsan: deps
 bench: build
 	scripts/run-benchmarks build/bin
 
+# libFuzzer runs of the intake and the field splitter (clang, ASan+UBSan).
+# FUZZ_SECONDS per target; new inputs collect in build-fuzz/corpus/.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_FUZZ=ON -DZOR_BUILD_BENCH=OFF
+	cmake --build build-fuzz --target fuzz_targets
+	for t in intake split_fields; do \
+	  mkdir -p build-fuzz/corpus/$$t && \
+	  build-fuzz/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    build-fuzz/corpus/$$t tests/fuzz/seeds/$$t || exit 1; \
+	done
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
