@@ -1,0 +1,79 @@
+#include "ProcessRun.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <atomic>
+
+namespace fs = std::filesystem;
+
+namespace {
+std::atomic<int> g_runs{0};
+}  // namespace
+
+ProcessRun::ProcessRun() {
+    m_root = fs::temp_directory_path() /
+             ("zor-run-" + std::to_string(::getpid()) + "-" + std::to_string(g_runs++));
+    fs::remove_all(m_root);
+    fs::create_directories(DataFolder());
+    fs::create_directories(WorkDir());
+    m_env = QProcessEnvironment::systemEnvironment();
+    m_env.insert("ProgramData", QString::fromStdString(ProgramData().string()));
+    m_env.insert("QT_QPA_PLATFORM", "offscreen");
+    m_env.insert("TMPDIR", QString::fromStdString(m_root.string()));
+    m_env.insert("XDG_RUNTIME_DIR", QString::fromStdString(m_root.string()));
+    m_env.remove("ZOR_LOGNAME");
+    // Without a data source of its own the run must not reach a real suite.
+    m_env.insert("ODBCINI", QString::fromStdString((m_root / "odbc.ini").string()));
+    m_env.insert("ODBCSYSINI", QString::fromStdString(m_root.string()));
+}
+
+ProcessRun::~ProcessRun() {
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    m_process.reset();
+    std::error_code ignored;
+    fs::remove_all(m_root, ignored);
+}
+
+void ProcessRun::Start(const QStringList& words) {
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessEnvironment(m_env);
+    m_process->setWorkingDirectory(QString::fromStdString(WorkDir().string()));
+    m_process->start(QStringLiteral(ZOR_BINARY), words);
+    m_process->waitForStarted(5000);
+}
+
+bool ProcessRun::Finish(int ms) {
+    const bool done = m_process->waitForFinished(ms);
+    if (!done) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    return done;
+}
+
+std::string ProcessRun::Stderr() {
+    m_err += m_process->readAllStandardError().toStdString();
+    return m_err;
+}
+
+std::string ProcessRun::Stdout() {
+    m_out += m_process->readAllStandardOutput().toStdString();
+    return m_out;
+}
+
+bool ProcessRun::WaitForStderr(const std::string& needle, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (Stderr().find(needle) == std::string::npos) {
+        if (clock.elapsed() > ms || m_process->state() == QProcess::NotRunning) {
+            return Stderr().find(needle) != std::string::npos;
+        }
+        m_process->waitForReadyRead(50);
+    }
+    return true;
+}
