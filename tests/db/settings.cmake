@@ -8,3 +8,8 @@ target_compile_definitions(test_tokens PRIVATE
   ZOR_LOCK_HOLDER="$<TARGET_FILE:lock_holder>"
   ZOR_DEMO_DATA="${CMAKE_SOURCE_DIR}/suite/demo-data")
 add_dependencies(test_tokens lock_holder)
+
+zor_add_test(NAME test_survey TSAN
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_survey.cpp
+  LIBS db Qt5::Core)
+target_compile_definitions(test_survey PRIVATE ZOR_DEMO_DATA="${CMAKE_SOURCE_DIR}/suite/demo-data")
