@@ -36,7 +36,7 @@ bench: build
 
 # libFuzzer runs of the intake and the field splitter (clang, ASan+UBSan).
 # FUZZ_SECONDS per target; new inputs collect in build-fuzz/corpus/.
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 300
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_FUZZ=ON -DZOR_BUILD_BENCH=OFF
 	cmake --build build-fuzz --target fuzz_targets
