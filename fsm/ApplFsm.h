@@ -9,7 +9,6 @@
 #include <Fsm.h>
 #include <FsmInput.h>
 #include <FsmTimer.h>
-
 #include <ace/OS_NS_sys_time.h>
 #include <ace/Thread_Manager.h>
 
@@ -19,7 +18,7 @@ template <class Owner, class Signal>
 class CApplFsm : public CFsm<Owner, Signal> {
     using Base = CFsm<Owner, Signal>;
 
-public:
+  public:
     using typename Base::SignalSlot;
     using InputType = CFsmInput<Owner, Signal>;
     using TimerType = CFsmTimer<Owner, Signal>;
@@ -30,8 +29,8 @@ public:
     CApplFsm(const char* name, int32_t initialState, LogTrace* trace, uint8_t debugMask)
         : Base(name, initialState, trace, debugMask),
           m_trace(trace),
-          m_input(std::make_unique<InputType>(static_cast<Owner*>(this), trace)),
-          m_timer(std::make_unique<TimerType>(static_cast<Owner*>(this), trace)),
+          m_input(std::make_unique<InputType>(this, trace)),
+          m_timer(std::make_unique<TimerType>(this, trace)),
           m_threadManager(std::make_unique<ACE_Thread_Manager>()) {}
 
     // The concrete machine calls StopFsm in its own destructor; this is the
@@ -114,8 +113,8 @@ public:
     // payload, after `delayMs`. Two starts give two expiries.
     void StartTimer(int32_t emitNumber, int32_t delayMs, CFsmPayload payload = {}) {
         TimerTrace(true, emitNumber, static_cast<unsigned>(delayMs));
-        m_timer->Start(std::make_unique<CFsmTimeSignal>(-2, emitNumber, delayMs,
-                                                        std::move(payload)));
+        m_timer->Start(
+            std::make_unique<CFsmTimeSignal>(-2, emitNumber, delayMs, std::move(payload)));
     }
 
     // Cancels every pending timer `emitNumber` and any of its expiries not
@@ -129,7 +128,7 @@ public:
     TimerType& GetTimer() { return *m_timer; }
     bool Running() const { return m_running; }
 
-private:
+  private:
     void TimerTrace(bool start, int32_t emitNumber, unsigned delay) {
         if (m_trace == nullptr || !(this->TraceFlags() & FSM_TRACE_TIMERS)) return;
         char name[fsm_trace::kSignalName];

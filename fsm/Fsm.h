@@ -33,7 +33,7 @@
 
 template <class Owner, class Signal>
 class CFsm : public CFsmBase {
-public:
+  public:
     using SignalSlot = std::unique_ptr<Signal>;
     using Job = void (Owner::*)(SignalSlot&);
 
@@ -160,7 +160,7 @@ public:
     uint8_t TraceFlags() const { return m_traceFlags; }
     const FsmSignalNameRow* NameTable() const { return m_nameTable; }
 
-protected:
+  protected:
     // Errors of the framework itself: data lines, so they show with bit 8.
     void TraceError(const char* format, ...) __attribute__((format(printf, 2, 3))) {
         if (m_trace == nullptr || !(m_traceFlags & FSM_TRACE_DATA)) return;
@@ -183,7 +183,7 @@ protected:
     uint8_t m_traceFlags;
     char m_traceLine[fsm_trace::kDispatchLine] = {};
 
-private:
+  private:
     // The tables are class data shared by every instance; they are checked
     // once, by the first instance, and read-only from then on. A next state
     // out of range is reported here and, at dispatch, leaves the state as is.
@@ -193,9 +193,10 @@ private:
             const StateList& list = Owner::kStateList;
             auto report = [&](const char* stateName, int32_t signal, int32_t next) {
                 if (trace == nullptr) return;
-                trace->Append("*F: %-12.12s                      Data: \n\tERROR: state %s, "
-                              "signal %d: next state %d out of range 1..%d",
-                              machine, stateName, signal, next, list.count);
+                trace->Append(
+                    "*F: %-12.12s                      Data: \n\tERROR: state %s, "
+                    "signal %d: next state %d out of range 1..%d",
+                    machine, stateName, signal, next, list.count);
             };
             for (int32_t s = 0; s < list.count; ++s) {
                 const State& st = list.states[s];

@@ -6,6 +6,9 @@
 
 #include <FsmSignal.h>
 
+template <class Owner, class Signal>
+class CApplFsm;
+
 #include <ace/Guard_T.h>
 #include <ace/Thread_Manager.h>
 #include <ace/Thread_Mutex.h>
@@ -16,10 +19,10 @@
 
 template <class Owner, class Signal>
 class CFsmInput {
-public:
+  public:
     using SignalPtr = std::unique_ptr<Signal>;
 
-    CFsmInput(Owner* owner, LogTrace* trace)
+    CFsmInput(CApplFsm<Owner, Signal>* owner, LogTrace* trace)
         : m_semaphore(0, nullptr, nullptr, 0x7fffffff), m_owner(owner), m_trace(trace) {}
 
     // Queued signals are discarded, external, internal and saved in this
@@ -118,7 +121,7 @@ public:
         return m_saved.size();
     }
 
-private:
+  private:
     // Null entries never reach the queues, but a null is skipped anyway.
     SignalPtr PopInternal() {
         ACE_Guard<ACE_Thread_Mutex> guard(m_internalLock);
@@ -155,7 +158,7 @@ private:
     ACE_Thread_Mutex m_externalLock;
     ACE_Thread_Mutex m_internalLock;
     ACE_Thread_Mutex m_savedLock;
-    Owner* m_owner;
+    CApplFsm<Owner, Signal>* m_owner;  // the machine whose queues these are
     LogTrace* m_trace;
     std::deque<SignalPtr> m_external;
     std::deque<SignalPtr> m_internal;

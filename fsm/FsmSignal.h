@@ -13,17 +13,17 @@ class CFsmBase;
 
 // Reserved signal numbers.
 enum : int32_t {
-    FSM_SIG_WAKEUP = -1,   // "_TIMEHANDL": wakes the worker, never dispatched
-    FSM_SIG_TIMEOUT = -2,  // "_TIMEOUT": number of every timer record
-    FSM_SIG_UNKNOWN = -99, // "_UNKNOWN": a datagram that maps to no signal
-    FSM_SIG_END = 0,       // "END_OF_TABLE": ends the signal name table
+    FSM_SIG_WAKEUP = -1,    // "_TIMEHANDL": wakes the worker, never dispatched
+    FSM_SIG_TIMEOUT = -2,   // "_TIMEOUT": number of every timer record
+    FSM_SIG_UNKNOWN = -99,  // "_UNKNOWN": a datagram that maps to no signal
+    FSM_SIG_END = 0,        // "END_OF_TABLE": ends the signal name table
 };
 
 // The bytes a signal carries (usually a received sentence, stored exactly
 // as received and not terminated). Owns its buffer; the length is never
 // negative and is 0 exactly when there is no buffer.
 class CFsmPayload {
-public:
+  public:
     CFsmPayload() = default;
     // Takes over a heap buffer of exactly `length` bytes.
     CFsmPayload(std::unique_ptr<char[]> bytes, int32_t length);
@@ -54,13 +54,13 @@ public:
         m_length = 0;
     }
 
-private:
+  private:
     std::unique_ptr<char[]> m_bytes;
     int32_t m_length = 0;
 };
 
 class CFsmSignal {
-public:
+  public:
     static constexpr size_t kUserDataSize = 100;
     static constexpr size_t kMarkerSize = 10;
 
@@ -85,14 +85,14 @@ public:
     CFsmBase* sender = nullptr;
     bool fromTimer = false;
 
-protected:
+  protected:
     CFsmSignal(const CFsmSignal&) = default;
     CFsmSignal& operator=(const CFsmSignal&) = default;
 };
 
 // A pending timer as kept in a machine's timer list; never dispatched.
 class CFsmTimeSignal : public CFsmSignal {
-public:
+  public:
     CFsmTimeSignal(int32_t number, int32_t emitNumber, int32_t remainingMs, CFsmPayload payload);
 
     int32_t emitNumber;
@@ -102,7 +102,7 @@ public:
 
 // The signal that travels through queues and reaches jobs.
 class CPELSignal : public CFsmSignal {
-public:
+  public:
     CPELSignal(int32_t number, CFsmBase* sender, CFsmPayload payload = {});
     explicit CPELSignal(int32_t number, CFsmPayload payload = {});
     // An independent copy (its own payload buffer): used when one received

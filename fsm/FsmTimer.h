@@ -7,6 +7,9 @@
 
 #include <FsmSignal.h>
 
+template <class Owner, class Signal>
+class CApplFsm;
+
 #include <ace/Guard_T.h>
 #include <ace/OS_NS_unistd.h>
 #include <ace/Thread_Manager.h>
@@ -18,10 +21,10 @@
 
 template <class Owner, class Signal>
 class CFsmTimer {
-public:
+  public:
     static constexpr int32_t kPassMs = 100;
 
-    CFsmTimer(Owner* owner, LogTrace* trace) : m_owner(owner), m_trace(trace) {}
+    CFsmTimer(CApplFsm<Owner, Signal>* owner, LogTrace* trace) : m_owner(owner), m_trace(trace) {}
     virtual ~CFsmTimer() {
         std::list<std::unique_ptr<CFsmTimeSignal>> doomed;
         ACE_Guard<ACE_Thread_Mutex> guard(m_lock);
@@ -94,9 +97,9 @@ public:
         return m_timers.size();
     }
 
-private:
+  private:
     ACE_Thread_Mutex m_lock;
-    Owner* m_owner;
+    CApplFsm<Owner, Signal>* m_owner;  // the machine whose queues these are
     LogTrace* m_trace;
     std::list<std::unique_ptr<CFsmTimeSignal>> m_timers;
     ACE_thread_t m_timerId{};

@@ -41,22 +41,20 @@ size_t ComposeDispatch(char* line, size_t size, uint8_t flags, const char* machi
     if (flags & FSM_TRACE_SIG) used = Put(line, size, used, "S: %-17.17s ", signalName);
     if (flags & FSM_TRACE_TRANS) {
         used = Put(line, size, used,
-                   matched ? "St:  %-15.15s --> %-15.15s" : "ASt: %-15.15s --> %-15.15s",
-                   fromState, toState);
+                   matched ? "St:  %-15.15s --> %-15.15s" : "ASt: %-15.15s --> %-15.15s", fromState,
+                   toState);
     }
     return used;
 }
 
-void Job(LogTrace* trace, uint8_t flags, const char* machine, const char* format,
-         va_list args) {
+void Job(LogTrace* trace, uint8_t flags, const char* machine, const char* format, va_list args) {
     if (trace == nullptr || !(flags & FSM_TRACE_JOB)) return;
     char line[kJobLine];
     Line(trace, line, sizeof line, "*F: %-12.12s                      Job: ", machine, format,
          args);
 }
 
-void Data(LogTrace* trace, uint8_t flags, const char* machine, const char* format,
-          va_list args) {
+void Data(LogTrace* trace, uint8_t flags, const char* machine, const char* format, va_list args) {
     if (trace == nullptr || !(flags & FSM_TRACE_DATA)) return;
     char line[kDataLine];
     Line(trace, line, sizeof line, "*F: %-12.12s                      Data: ", machine, format,
@@ -70,8 +68,8 @@ void DataText(LogTrace* trace, uint8_t flags, const char* machine, const char* f
     va_end(args);
 }
 
-void Timer(LogTrace* trace, uint8_t flags, const char* machine, bool start,
-           const char* signalName, unsigned delayMs) {
+void Timer(LogTrace* trace, uint8_t flags, const char* machine, bool start, const char* signalName,
+           unsigned delayMs) {
     if (trace == nullptr || !(flags & FSM_TRACE_TIMERS)) return;
     trace->Append(start ? "*F: %-12.12s                      T+:  %-17.17s  Delay: %u"
                         : "*F: %-12.12s                      T-:  %-17.17s  Delay: %u",

@@ -37,14 +37,13 @@ size_t ComposeDispatch(char* line, size_t size, uint8_t flags, const char* machi
 
 // "Job:" and "Data:" lines, written when their bit is set.
 void Job(LogTrace* trace, uint8_t flags, const char* machine, const char* format, va_list args);
-void Data(LogTrace* trace, uint8_t flags, const char* machine, const char* format,
-          va_list args);
+void Data(LogTrace* trace, uint8_t flags, const char* machine, const char* format, va_list args);
 void DataText(LogTrace* trace, uint8_t flags, const char* machine, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
 
 // "T+:" (start) and "T-:" (stop) lines, written when the timer bit is set.
-void Timer(LogTrace* trace, uint8_t flags, const char* machine, bool start,
-           const char* signalName, unsigned delayMs);
+void Timer(LogTrace* trace, uint8_t flags, const char* machine, bool start, const char* signalName,
+           unsigned delayMs);
 
 // The backlog line, written whenever a trace log exists.
 void ExternalQueue(LogTrace* trace, const char* signalName, unsigned size);

@@ -29,6 +29,8 @@ std::string ProgramDataFolder() {
     return folder;
 }
 
-std::string DataFolder() { return ProgramDataFolder() + "/Velmor Dezidizu/zpel/"; }
+std::string DataFolder() {
+    return ProgramDataFolder() + "/Velmor Dezidizu/zpel/";
+}
 
 }  // namespace platform

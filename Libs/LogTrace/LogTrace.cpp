@@ -10,7 +10,9 @@ LogTrace::LogTrace(const char* /*fileName*/, unsigned long /*maxSize*/)
 
 LogTrace::~LogTrace() = default;
 
-void LogTrace::SetConsole(bool on) { m_console = on; }
+void LogTrace::SetConsole(bool on) {
+    m_console = on;
+}
 
 void LogTrace::Append(const char* format, ...) {
     va_list args;

@@ -10,7 +10,7 @@
 #include <cstdarg>
 
 class LogTrace {
-public:
+  public:
     // Longest text one Append call writes; longer text is cut.
     static constexpr int kMaxText = 29999;
 
@@ -28,7 +28,7 @@ public:
 
     bool Console() const { return m_console; }
 
-private:
+  private:
     bool m_console = false;
     // Recursive, first-come-first-served: a thread that already holds it may
     // append again, and waiting threads are served in arrival order.

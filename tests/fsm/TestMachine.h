@@ -18,7 +18,7 @@ using TraceCaptureGuard = TraceCapture;
 
 // A gate a job waits at until the test opens it.
 class Gate {
-public:
+  public:
     void Open() {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_open = true;
@@ -35,7 +35,7 @@ public:
         return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_waiting; });
     }
 
-private:
+  private:
     std::mutex m_mutex;
     std::condition_variable m_cv;
     bool m_open = false;
@@ -43,18 +43,18 @@ private:
 };
 
 class CTestFsm : public CApplFsm<CTestFsm, CPELSignal> {
-public:
+  public:
     enum { IDLE = 1, RUNNING, EMPTY };
     // Signal numbers the table knows (from the generic vocabulary).
     enum {
-        kStart = 60000,   // "INITIALIZE": IDLE -> RUNNING
-        kStay = 60001,    // "TERMINATE": IDLE -> IDLE
+        kStart = 60000,  // "INITIALIZE": IDLE -> RUNNING
+        kStay = 60001,   // "TERMINATE": IDLE -> IDLE
         kSaveA = 60017,  // "USER 1": saved in IDLE
         kSaveB = 60018,  // "USER 2": saved in IDLE
-        kBlock = 60020,   // "USER 4": waits at the gate
-        kPost3 = 60002,   // "OPEN": posts three internal signals
-        kThrow = 60003,   // "CLOSE": throws
-        kHook = 60004,    // "ACTIVATE": runs the test's hook
+        kBlock = 60020,  // "USER 4": waits at the gate
+        kPost3 = 60002,  // "OPEN": posts three internal signals
+        kThrow = 60003,  // "CLOSE": throws
+        kHook = 60004,   // "ACTIVATE": runs the test's hook
     };
 
     explicit CTestFsm(LogTrace* trace = nullptr, uint8_t mask = 0, int32_t initial = IDLE,
@@ -75,6 +75,11 @@ public:
             return number == o.number && state == o.state && std::string(job) == o.job;
         }
     };
+
+    CPELSignal* Kept() {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        return kept.get();
+    }
 
     std::vector<Seen> Log() {
         std::lock_guard<std::mutex> guard(m_mutex);
@@ -99,8 +104,13 @@ public:
     void JobSecond(SignalSlot& slot) { Record(slot, "JobSecond"); }
     void JobDefault(SignalSlot& slot) { Record(slot, "JobDefault"); }
     void JobKeep(SignalSlot& slot) {
-        Record(slot, "JobKeep");
-        kept = std::move(slot);
+        // Taken before it is recorded: a test that saw the record sees `kept`.
+        SignalSlot keep = std::move(slot);
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            kept = std::move(keep);
+        }
+        Record(kept, "JobKeep");
     }
     void JobBlock(SignalSlot& slot) {
         Record(slot, "JobBlock");
@@ -129,7 +139,7 @@ public:
     int initJobs = 0;
     std::function<void(CTestFsm&)> hook;
 
-private:
+  private:
     void Record(SignalSlot& slot, const char* job) {
         TraceJob("%s", job);
         std::lock_guard<std::mutex> guard(m_mutex);

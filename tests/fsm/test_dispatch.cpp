@@ -8,7 +8,9 @@ namespace {
 
 using Seen = CTestFsm::Seen;
 
-CPELSignalPtr Sig(int32_t n) { return std::make_unique<CPELSignal>(n); }
+CPELSignalPtr Sig(int32_t n) {
+    return std::make_unique<CPELSignal>(n);
+}
 
 bool DispatchOne(CTestFsm& fsm, int32_t number) {
     CPELSignalPtr slot = Sig(number);
@@ -79,7 +81,7 @@ TEST(Dispatch, ThrowingJobIsTracedAndStateStillAdvances) {
 
 // A machine whose table names states that do not exist.
 class CBadFsm : public CApplFsm<CBadFsm, CPELSignal> {
-public:
+  public:
     CBadFsm(LogTrace* trace, int32_t initial) : CApplFsm("BadMachine", initial, trace, 31) {}
     void JobNop(SignalSlot&) {}
     static const Row s_rows[];

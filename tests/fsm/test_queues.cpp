@@ -12,7 +12,9 @@ namespace {
 
 using Numbers = std::vector<int32_t>;
 
-CPELSignalPtr Sig(int32_t n) { return std::make_unique<CPELSignal>(n); }
+CPELSignalPtr Sig(int32_t n) {
+    return std::make_unique<CPELSignal>(n);
+}
 
 // Starts the machine and parks its worker in JobBlock.
 void StartBlocked(CTestFsm& fsm) {
@@ -56,8 +58,8 @@ TEST(Queues, SavedSignalsReturnInOrderAheadOfEverythingAfterAStateChange) {
     StartBlocked(fsm);
     fsm.PutSignal(Sig(CTestFsm::kSaveA));
     fsm.PutSignal(Sig(CTestFsm::kSaveB));
-    fsm.PutSignal(Sig(CTestFsm::kStay));  // same-state row: the saved stay saved
-    fsm.PutSignal(Sig(CTestFsm::kStart)); // IDLE -> RUNNING: they come back
+    fsm.PutSignal(Sig(CTestFsm::kStay));   // same-state row: the saved stay saved
+    fsm.PutSignal(Sig(CTestFsm::kStart));  // IDLE -> RUNNING: they come back
     fsm.gate.Open();
     // kStart's job sees nothing of the saved; then A, B in saving order, handled
     // by RUNNING's rows.
@@ -75,14 +77,14 @@ TEST(Queues, SavedSignalsGoAheadOfInternalSignalsPostedByTheChangingJob) {
     CTestFsm fsm(nullptr, 0, CTestFsm::RUNNING);
     StartBlocked(fsm);  // RUNNING, blocked
     fsm.hook = [](CTestFsm& m) { m.PutInternal(std::make_unique<CPELSignal>(60030)); };
-    fsm.PutSignal(Sig(59000));  // RUNNING default row: -> IDLE
+    fsm.PutSignal(Sig(59000));             // RUNNING default row: -> IDLE
     fsm.PutSignal(Sig(CTestFsm::kSaveA));  // saved in IDLE
     fsm.PutSignal(Sig(CTestFsm::kSaveB));  // saved in IDLE
     fsm.PutSignal(Sig(CTestFsm::kStart));  // IDLE -> RUNNING, its job posts 60030
     fsm.gate.Open();
     ASSERT_TRUE(fsm.WaitForJobs(6));
-    EXPECT_EQ(fsm.Numbers(), (Numbers{CTestFsm::kBlock, 59000, CTestFsm::kStart,
-                                      CTestFsm::kSaveA, CTestFsm::kSaveB, 60030}));
+    EXPECT_EQ(fsm.Numbers(), (Numbers{CTestFsm::kBlock, 59000, CTestFsm::kStart, CTestFsm::kSaveA,
+                                      CTestFsm::kSaveB, 60030}));
 }
 
 TEST(Queues, WakeUpIsNeverDispatchedNorTraced) {

@@ -69,15 +69,24 @@ TEST(SignalNames, TableShapeAndLookups) {
         int32_t number;
         const char* name;
     } cases[] = {
-        {51000, "ZQPEL_1000"},        {54045, "LOGGER_START_TIMEOUT"},
-        {0, "0"},                     {50005, "ZQPEL_5 "},
-        {50091, "50091"},             {-1, "_TIMEHANDL"},
-        {-2, "_TIMEOUT"},             {-99, "_UNKNOWN"},
-        {56002, "INIT_SYS_COMPL"},    {54034, "SVP_EDITOR_NO_RESP "},
-        {55001, "INITIALIZE"},        {60000, "INITIALIZE"},
-        {51060, "GE Running"},        {59100, "TIDE"},
-        {58011, "NMEA_APB"},          {50762, "ZQPEL_762"},
-        {123456789, "123456789"},     {-5, "-5"},
+        {51000, "ZQPEL_1000"},
+        {54045, "LOGGER_START_TIMEOUT"},
+        {0, "0"},
+        {50005, "ZQPEL_5 "},
+        {50091, "50091"},
+        {-1, "_TIMEHANDL"},
+        {-2, "_TIMEOUT"},
+        {-99, "_UNKNOWN"},
+        {56002, "INIT_SYS_COMPL"},
+        {54034, "SVP_EDITOR_NO_RESP "},
+        {55001, "INITIALIZE"},
+        {60000, "INITIALIZE"},
+        {51060, "GE Running"},
+        {59100, "TIDE"},
+        {58011, "NMEA_APB"},
+        {50762, "ZQPEL_762"},
+        {123456789, "123456789"},
+        {-5, "-5"},
     };
     for (const auto& c : cases) {
         char buffer[112];
@@ -92,7 +101,9 @@ TEST(SignalNames, CommandSentenceFamilyHas252Rows) {
         const auto& row = g_fsmSignalNames[i];
         if (std::strncmp(row.name, "ZQPEL_", 6) == 0) {
             ++commands;
-            EXPECT_EQ(std::to_string(row.number - 50000), std::string(row.name + 6, row.number - 50000 < 10 ? 1 : std::strlen(row.name + 6)));
+            EXPECT_EQ(
+                std::to_string(row.number - 50000),
+                std::string(row.name + 6, row.number - 50000 < 10 ? 1 : std::strlen(row.name + 6)));
         }
     }
     EXPECT_EQ(commands, 252u);

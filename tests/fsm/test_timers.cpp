@@ -41,11 +41,12 @@ TEST(Timers, ZeroDelayFiresOnTheNextPassWithPayloadAndNoSender) {
     fsm.hook = [](CTestFsm& m) { m.StartTimer(60005, 0, CFsmPayload::Copy("tp")); };
     fsm.PutSignal(std::make_unique<CPELSignal>(CTestFsm::kHook));
     ASSERT_TRUE(fsm.WaitForJobs(2, 2000));
-    ASSERT_NE(fsm.kept, nullptr);  // 60005 is kept by JobKeep
-    EXPECT_EQ(fsm.kept->GetSignalNo(), 60005);
-    EXPECT_TRUE(fsm.kept->fromTimer);
-    EXPECT_EQ(fsm.kept->sender, nullptr);
-    EXPECT_EQ(fsm.kept->payload.view(), "tp");
+    CPELSignal* kept = fsm.Kept();  // 60005 is kept by JobKeep
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->GetSignalNo(), 60005);
+    EXPECT_TRUE(kept->fromTimer);
+    EXPECT_EQ(kept->sender, nullptr);
+    EXPECT_EQ(kept->payload.view(), "tp");
 }
 
 TEST(Timers, TwoStartsGiveTwoExpiriesAndOneStopCancelsBoth) {

@@ -8,7 +8,9 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-CPELSignalPtr Sig(int32_t n) { return std::make_unique<CPELSignal>(n); }
+CPELSignalPtr Sig(int32_t n) {
+    return std::make_unique<CPELSignal>(n);
+}
 
 const std::string kJobPrefix = "*F: TestMachine                       Job: ";
 const std::string kDispatchStart =
@@ -95,8 +97,9 @@ TEST(Trace, ExternalQueueLineFromTheEleventhPostWhateverTheMask) {
     fsm.PutSignal(Sig(51000));
     fsm.PutSignal(Sig(54045));
     fsm.PutSignal(Sig(0), false);  // front posts are never reported
-    EXPECT_EQ(capture.Lines(), (Lines{"\n*ExternalQ Input: ZQPEL_1000. Queue size: 11\n",
-                                      "\n*ExternalQ Input: LOGGER_START_TIMEOUT. Queue size: 12\n"}));
+    EXPECT_EQ(capture.Lines(),
+              (Lines{"\n*ExternalQ Input: ZQPEL_1000. Queue size: 11\n",
+                     "\n*ExternalQ Input: LOGGER_START_TIMEOUT. Queue size: 12\n"}));
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <thread>
 
 class TraceCapture::Appender : public log4cplus::Appender {
-public:
+  public:
     Appender() { setName(LOG4CPLUS_TEXT("TraceCapture")); }
     ~Appender() override { destructorImpl(); }
     void close() override {}
@@ -20,13 +20,13 @@ public:
         m_lines.clear();
     }
 
-protected:
+  protected:
     void append(const log4cplus::spi::InternalLoggingEvent& event) override {
         std::lock_guard<std::mutex> guard(m_mutex);
         m_lines.push_back(LOG4CPLUS_TSTRING_TO_STRING(event.getMessage()));
     }
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<std::string> m_lines;
 };
@@ -40,9 +40,13 @@ TraceCapture::TraceCapture(const char* logger)
     m_logger.addAppender(m_appender);
 }
 
-TraceCapture::~TraceCapture() { m_logger.removeAppender(m_appender); }
+TraceCapture::~TraceCapture() {
+    m_logger.removeAppender(m_appender);
+}
 
-std::vector<std::string> TraceCapture::Lines() const { return m_sink->Lines(); }
+std::vector<std::string> TraceCapture::Lines() const {
+    return m_sink->Lines();
+}
 
 std::string TraceCapture::Text() const {
     std::string all;
@@ -53,7 +57,9 @@ std::string TraceCapture::Text() const {
     return all;
 }
 
-void TraceCapture::Clear() { m_sink->Clear(); }
+void TraceCapture::Clear() {
+    m_sink->Clear();
+}
 
 bool TraceCapture::WaitFor(const std::string& needle, int timeoutMs) const {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

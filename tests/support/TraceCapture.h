@@ -10,7 +10,7 @@
 #include <vector>
 
 class TraceCapture {
-public:
+  public:
     explicit TraceCapture(const char* logger = "LogTrace");
     ~TraceCapture();
     TraceCapture(const TraceCapture&) = delete;
@@ -22,7 +22,7 @@ public:
     // Waits (bounded) until a line contains `needle`; true when found.
     bool WaitFor(const std::string& needle, int timeoutMs = 5000) const;
 
-private:
+  private:
     class Appender;
     log4cplus::Logger m_logger;
     log4cplus::SharedAppenderPtr m_appender;

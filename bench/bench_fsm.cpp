@@ -1,0 +1,203 @@
+// Throughput of the state-machine framework against a plain baseline that
+// hands integers between the same two threads through a mutex and a
+// condition variable. Items per second are signals dispatched.
+#include <ApplFsm.h>
+#include <benchmark/benchmark.h>
+#include <log4cplus/configurator.h>
+#include <log4cplus/fileappender.h>
+#include <log4cplus/layout.h>
+#include <log4cplus/logger.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int kBatch = 200000;
+
+class CBenchFsm : public CApplFsm<CBenchFsm, CPELSignal> {
+  public:
+    enum { IDLE = 1 };
+    enum { kCount = 60017, kChain = 60018 };
+
+    CBenchFsm(LogTrace* trace, uint8_t mask) : CApplFsm("BenchMachine", IDLE, trace, mask) {}
+    ~CBenchFsm() override { StopFsm(); }
+
+    void Expect(long target) {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_count = 0;
+        m_target = target;
+    }
+    void WaitDone() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cv.wait(lock, [&] { return m_count >= m_target; });
+    }
+
+    void JobCount(SignalSlot&) {
+        TraceJob("JobCount");
+        Count();
+    }
+    void JobChain(SignalSlot&) {
+        if (!Count()) PutInternal(std::make_unique<CPELSignal>(kChain));
+    }
+    void JobIgnore(SignalSlot&) {}
+
+    static const Row s_idleRows[];
+    static const State s_states[];
+    static const StateList kStateList;
+
+  private:
+    // Returns true when the batch is complete.
+    bool Count() {
+        long done = ++m_done;
+        if (done < m_targetSeen) return false;
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_count = done;
+        m_cv.notify_all();
+        return true;
+    }
+
+  public:
+    std::atomic<long> m_done{0};
+    long m_targetSeen = 0;
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    long m_count = 0;
+    long m_target = 0;
+};
+
+// clang-format off
+const CBenchFsm::Row CBenchFsm::s_idleRows[] = {
+    // signal   next   job
+    {kCount,    IDLE,  &CBenchFsm::JobCount},
+    {kChain,    IDLE,  &CBenchFsm::JobChain},
+};
+const CBenchFsm::State CBenchFsm::s_states[] = {
+    // name    default next  default job             rows
+    {"IDLE",   IDLE,         &CBenchFsm::JobIgnore,  Rows(s_idleRows)},
+};
+// clang-format on
+const CBenchFsm::StateList CBenchFsm::kStateList = States(CBenchFsm::s_states);
+
+void RunBatch(CBenchFsm& fsm, bool internal) {
+    fsm.m_done = 0;
+    fsm.m_targetSeen = kBatch;
+    fsm.Expect(kBatch);
+    if (internal) {
+        fsm.PutSignal(std::make_unique<CPELSignal>(CBenchFsm::kChain));
+    } else {
+        std::thread poster([&] {
+            for (int i = 0; i < kBatch; ++i)
+                fsm.PutSignal(std::make_unique<CPELSignal>(CBenchFsm::kCount));
+        });
+        poster.join();
+    }
+    fsm.WaitDone();
+}
+
+void BM_ExternalDispatch(benchmark::State& state) {
+    CBenchFsm fsm(nullptr, 0);
+    fsm.StartFsm(0);
+    for (auto _ : state) RunBatch(fsm, false);
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_ExternalDispatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_InternalDispatch(benchmark::State& state) {
+    CBenchFsm fsm(nullptr, 0);
+    fsm.StartFsm(0);
+    for (auto _ : state) RunBatch(fsm, true);
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_InternalDispatch)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Mask 31: a dispatch line and a job line per signal... the job above writes
+// none, so a traced job line is added by tracing in the count job's place.
+void BM_ExternalDispatchTracedToFile(benchmark::State& state) {
+    auto logger = log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("LogTrace"));
+    logger.removeAllAppenders();
+    char path[] = "/tmp/zor-bench-trace-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd >= 0) close(fd);
+    log4cplus::SharedAppenderPtr file(
+        new log4cplus::FileAppender(LOG4CPLUS_C_STR_TO_TSTRING(path)));
+    file->setLayout(std::make_unique<log4cplus::PatternLayout>(LOG4CPLUS_TEXT("%m%n")));
+    logger.addAppender(file);
+    logger.setLogLevel(log4cplus::DEBUG_LOG_LEVEL);
+    logger.setAdditivity(false);
+    {
+        LogTrace trace("", 0);
+        CBenchFsm fsm(&trace, 31);
+        fsm.StartFsm(0);
+        for (auto _ : state) RunBatch(fsm, false);
+        state.SetItemsProcessed(state.iterations() * kBatch);
+    }
+    logger.removeAllAppenders();
+    std::remove(path);
+}
+BENCHMARK(BM_ExternalDispatchTracedToFile)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The baseline: the same hand-over of kBatch items from a posting thread to
+// a consuming thread, with nothing but a mutex, a condition variable and a
+// deque of integers.
+void BM_BaselineMutexCondvarQueue(benchmark::State& state) {
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::deque<int> queue;
+    bool stop = false;
+    std::atomic<long> consumed{0};
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    long target = 0;
+    std::thread consumer([&] {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            cv.wait(lock, [&] { return stop || !queue.empty(); });
+            if (stop && queue.empty()) return;
+            int v = queue.front();
+            queue.pop_front();
+            lock.unlock();
+            benchmark::DoNotOptimize(v);
+            long n = ++consumed;
+            std::lock_guard<std::mutex> g(doneMutex);
+            if (n >= target) doneCv.notify_all();
+        }
+    });
+    for (auto _ : state) {
+        {
+            std::lock_guard<std::mutex> g(doneMutex);
+            consumed = 0;
+            target = kBatch;
+        }
+        std::thread poster([&] {
+            for (int i = 0; i < kBatch; ++i) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    queue.push_back(i);
+                }
+                cv.notify_one();
+            }
+        });
+        poster.join();
+        std::unique_lock<std::mutex> lock(doneMutex);
+        doneCv.wait(lock, [&] { return consumed >= target; });
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stop = true;
+    }
+    cv.notify_one();
+    consumer.join();
+    state.SetItemsProcessed(state.iterations() * kBatch);
+}
+BENCHMARK(BM_BaselineMutexCondvarQueue)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
