@@ -6,7 +6,9 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "DBoperations.h"
 #include "LogTrace.h"
+#include "ProcessDatabase.h"
 #include "StopSignals.h"
 #include "WatchDogInterface.h"
 
@@ -62,7 +64,20 @@ ZOR::~ZOR() {
 }
 
 void ZOR::ConnectDatabase(const std::string& commandLine) {
-    if (m_trace) m_trace->Append("argv = [%s]\n", commandLine.c_str());
+    CDBoperations& database = ProcessDatabase();
+    // Failures land in the database debug file; start-up goes on without the
+    // database and the controller meets the failure in its own start.
+    database.connectDatabase(kSuiteDsn, kSuiteUser, kSuitePassword, nullptr);
+
+    int version = -1;
+    std::string versionName;
+    database.getDbVersion(version, versionName);
+    if (m_trace) {
+        m_trace->Append("DATABASE INFO: ver. %i, proc. %s\n", version, versionName.c_str());
+        m_trace->Append("argv = [%s]\n", commandLine.c_str());
+    }
+
+    database.registerPid(static_cast<int>(QCoreApplication::applicationPid()), m_options.name);
 }
 
 void ZOR::WatchStopSignals() {

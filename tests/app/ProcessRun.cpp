@@ -39,6 +39,15 @@ ProcessRun::~ProcessRun() {
     fs::remove_all(m_root, ignored);
 }
 
+bool ProcessRun::MakeDemoDatabase() {
+    QProcess make;
+    make.start(QStringLiteral(ZOR_MAKE_SUITE_DB), {QString::fromStdString(WorkDir().string())});
+    if (!make.waitForFinished(60000) || make.exitCode() != 0) return false;
+    m_env.insert("ODBCINI", QString::fromStdString((WorkDir() / "odbc.ini").string()));
+    m_env.insert("ODBCSYSINI", QString::fromStdString(WorkDir().string()));
+    return true;
+}
+
 void ProcessRun::Start(const QStringList& words) {
     m_process = std::make_unique<QProcess>();
     m_process->setProcessEnvironment(m_env);

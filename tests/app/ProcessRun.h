@@ -22,6 +22,11 @@ class ProcessRun {
     std::filesystem::path WorkDir() const { return m_root / "work"; }
     QProcessEnvironment& Env() { return m_env; }
 
+    // Creates the demo suite database and its private data source "ZPELDB"
+    // in the working directory and points the run at it. False on failure.
+    bool MakeDemoDatabase();
+    std::filesystem::path DatabaseFile() const { return WorkDir() / "zpel-suite.db"; }
+
     // Starts the binary with these words after argument 0.
     void Start(const QStringList& words);
     QProcess& Process() { return *m_process; }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 
 #include <QFileInfo>
 #include <filesystem>
@@ -196,4 +197,100 @@ TEST_F(ZorProcess, HostileCommandLinesStillStart) {
         EXPECT_EQ(run.Process().exitCode(), 0);
         watchdog.Collect(100);  // the leave
     }
+}
+
+// ---- start-up against the demo suite database ------------------------------
+
+namespace {
+
+std::vector<std::pair<long long, std::string>> PidRows(const fs::path& db) {
+    std::vector<std::pair<long long, std::string>> rows;
+    sqlite3* handle = nullptr;
+    if (sqlite3_open_v2(db.c_str(), &handle, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(handle, "SELECT pid, proc_name FROM pid_list ORDER BY rowid", -1,
+                               &statement, nullptr) == SQLITE_OK) {
+            while (sqlite3_step(statement) == SQLITE_ROW) {
+                const auto* name = sqlite3_column_text(statement, 1);
+                rows.emplace_back(sqlite3_column_int64(statement, 0),
+                                  name ? reinterpret_cast<const char*>(name) : "");
+            }
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(handle);
+    return rows;
+}
+
+// Runs zor with `words` until its first heartbeat (start-up is over by
+// then), ends it with SIGTERM and returns its standard error.
+std::string RunUntilFirstJoin(ProcessRun& run, UdpListener& watchdog, const QStringList& words,
+                              qint64* pid = nullptr) {
+    run.Start(words);
+    if (pid) *pid = run.Process().processId();
+    Datagram join;
+    const bool joined = watchdog.Next(join, 20000);
+    run.Process().terminate();
+    run.Finish(10000);
+    watchdog.Collect(100);
+    EXPECT_TRUE(joined) << run.Stderr();
+    EXPECT_EQ(run.Process().exitCode(), 0);
+    return run.Stderr();
+}
+
+}  // namespace
+
+TEST_F(ZorProcess, DatabaseStartUpTracesVersionAndCommandLineAndRegistersThePid) {
+    UdpListener watchdog(kWatchdogPort);
+    ProcessRun run;
+    ASSERT_TRUE(run.MakeDemoDatabase());
+    qint64 pid = 0;
+    const std::string err = RunUntilFirstJoin(run, watchdog, {"-debug", "31"}, &pid);
+    const auto connecting = err.find("ZOR running, Connecting to Database");
+    const auto info = err.find("DATABASE INFO: ver. 742, proc. PEL 7.4.2 demo\n\n");
+    ASSERT_NE(connecting, std::string::npos) << err;
+    ASSERT_NE(info, std::string::npos) << err;
+    EXPECT_LT(connecting, info);
+    EXPECT_NE(err.find("argv = [" ZOR_BINARY " -debug 31 ]\n"), std::string::npos);
+    const auto rows = PidRows(run.DatabaseFile());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].first, pid);
+    EXPECT_EQ(rows[0].second, "ZOR");
+}
+
+TEST_F(ZorProcess, MaskZeroWritesNoDatabaseTraceAndRegistersUnderItsName) {
+    UdpListener watchdog(kWatchdogPort);
+    ProcessRun run;
+    ASSERT_TRUE(run.MakeDemoDatabase());
+    qint64 first = 0, second = 0;
+    RunUntilFirstJoin(run, watchdog, {"-name", "ZOR7"}, &first);
+    // A second run under the same name replaces the row of the first.
+    const std::string err = RunUntilFirstJoin(run, watchdog, {"-name", "ZOR7"}, &second);
+    EXPECT_EQ(err.find("DATABASE INFO"), std::string::npos);
+    EXPECT_EQ(err.find("argv = ["), std::string::npos);
+    const auto rows = PidRows(run.DatabaseFile());
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].first, second);
+    EXPECT_EQ(rows[0].second, "ZOR7");
+}
+
+TEST_F(ZorProcess, CommandLineOverAThousandCharactersIsCutInTheArgvLine) {
+    UdpListener watchdog(kWatchdogPort);
+    ProcessRun run;
+    ASSERT_TRUE(run.MakeDemoDatabase());
+    const QString word(700, 'q');
+    const std::string err = RunUntilFirstJoin(run, watchdog, {"-debug", "31", word, word});
+    const std::string full = std::string(ZOR_BINARY) + " -debug 31 " + word.toStdString() + " " +
+                             word.toStdString() + " ";
+    EXPECT_NE(err.find("argv = [" + full.substr(0, 1000) + "]\n"), std::string::npos) << err;
+}
+
+TEST_F(ZorProcess, MissingDataSourceDoesNotStopStartUp) {
+    UdpListener watchdog(kWatchdogPort);
+    ProcessRun run;  // its odbc.ini does not exist: no "ZPELDB"
+    const std::string err = RunUntilFirstJoin(run, watchdog, {"-debug", "31"});
+    EXPECT_NE(err.find("DATABASE INFO: ver. -1, proc. \n"), std::string::npos) << err;
+    EXPECT_NE(err.find("argv = ["), std::string::npos);
+    // The login failure is in the process database object's debug file.
+    EXPECT_TRUE(fs::exists(run.Root() / "db_ZOR_0.txt"));
 }

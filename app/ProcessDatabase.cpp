@@ -1,0 +1,8 @@
+#include "ProcessDatabase.h"
+
+#include "DBoperations.h"
+
+CDBoperations& ProcessDatabase() {
+    static CDBoperations database("ZOR");
+    return database;
+}
