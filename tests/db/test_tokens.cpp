@@ -254,6 +254,27 @@ INSERT INTO token_value VALUES (201, 'DUP', NULL), (301, 'DUP', NULL);
     EXPECT_EQ(store.getTokValueStr("DUP"), "seven");
 }
 
+// Descriptions: clipped to 299 characters; names reach the statements as
+// bound values, so a quote in a name is just a character; the lookup is by
+// the upper-case name, so a lower-case name has none.
+TEST_F(TokenStoreTest, DescriptionsAreClippedAndLookedUpByBoundName) {
+    const std::string longText(400, 'd');
+    makeDatabase(R"(
+INSERT INTO integer_values VALUES (201, 1), (202, 2), (203, 3);
+INSERT INTO token_value VALUES (201, 'LONG', 21), (202, 'O''BRIEN', 22), (203, 'lower', 23);
+INSERT INTO descriptions_language VALUES (21, 3, 1021), (22, 3, 1022), (23, 3, 1023);
+INSERT INTO descriptions VALUES (1021, ')" +
+                 longText + R"('), (1022, 'quoted'), (1023, 'never');
+)");
+    CGetToken store(m_clock);
+    const TokenTable table = store.tokens();
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table.at("LONG").description, std::string(299, 'd'));
+    EXPECT_EQ(table.at("O'BRIEN").description, "quoted");
+    EXPECT_EQ(table.at("lower").description, "");
+    EXPECT_EQ(store.getTokValueInt("O'BRIEN"), 2);
+}
+
 TEST_F(TokenStoreTest, AnswersOnlyTheMatchingTypeAndExactNameAndRecordsMisses) {
     writeAll(CGetToken::tokenFilePath(), tokenFile({kInt, kFloat, kText}));
     CGetToken store(m_clock);
