@@ -24,8 +24,9 @@ inline std::string LoginQuietly(CDBoperations& db, int& result, const char* newN
 
 inline void LoginOrFail(CDBoperations& db, const char* newName = nullptr) {
     int result = -1;
-    LoginQuietly(db, result, newName);
-    ASSERT_EQ(result, 0);
+    const std::string err = LoginQuietly(db, result, newName);
+    ASSERT_EQ(result, 0) << "debug file: " << SuiteDb::ReadFile(db.DebugFilePath())
+                         << "\nstandard error: " << err;
 }
 
 }  // namespace zortest

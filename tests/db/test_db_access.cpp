@@ -86,7 +86,7 @@ TEST(DbAccess, UnreachableDataSourceFailsQuicklyAndIsReported) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SuiteDb suite({false, /*timeoutMs=*/300});
+        SuiteDb suite;
         sqlite3* locker = nullptr;
         if (c.fault == Fault::MissingDatabaseFile) suite.RemoveDatabaseFile();
         if (c.fault == Fault::LockedDatabase) {

@@ -30,19 +30,30 @@ int Port(int type, int serial, int kind) {
     return (base + serial + kind) % 65536;
 }
 
+// The driver manager and the driver remember data-source lookups within a
+// process, so every test here uses the same folder (and so the same data
+// source and database paths), made anew by the script each time.
+const fs::path& Folder() {
+    static const fs::path folder = [] {
+        std::random_device random;
+        return fs::temp_directory_path() / ("zor-suite-script-" + std::to_string(random()));
+    }();
+    return folder;
+}
+
+bool MakeSuiteDb(const std::string& options) {
+    const std::string command = "'" + SuiteDb::SuiteSourceFolder() + "make-suite-db' " + options +
+                                " --bin /opt/peers --timeout 700 '" + Folder().string() +
+                                "' >/dev/null";
+    return std::system(command.c_str()) == 0;
+}
+
 class SuiteScript : public testing::Test {
   protected:
-    void SetUp() override {
-        std::random_device random;
-        folder = fs::temp_directory_path() / ("zor-suite-script-" + std::to_string(random()));
-        const std::string command = "'" + SuiteDb::SuiteSourceFolder() +
-                                    "make-suite-db' --bin /opt/peers --timeout 700 '" +
-                                    folder.string() + "' >/dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-    }
+    void SetUp() override { ASSERT_TRUE(MakeSuiteDb("")); }
     void TearDown() override { fs::remove_all(folder); }
 
-    fs::path folder;
+    const fs::path folder = Folder();
 };
 
 TEST_F(SuiteScript, WritesAPrivateDataSourceForTheDemoSuite) {
@@ -142,9 +153,7 @@ TEST_F(SuiteScript, WritesAPrivateDataSourceForTheDemoSuite) {
 }
 
 TEST_F(SuiteScript, EmptyDatabaseHasTheSchemaOnly) {
-    const std::string command = "'" + SuiteDb::SuiteSourceFolder() + "make-suite-db' --empty '" +
-                                folder.string() + "' >/dev/null";
-    ASSERT_EQ(std::system(command.c_str()), 0);
+    ASSERT_TRUE(MakeSuiteDb("--empty"));
     platform::ScopedEnv odbcIni("ODBCINI", (folder / "odbc.ini").string());
     platform::ScopedEnv tmp("TMPDIR", folder.string());
     CDBoperations ops("ZOR");

@@ -25,19 +25,31 @@ const std::string& RootTemp() {
     return root;
 }
 
-// The driver manager reads ODBCSYSINI once per process, so every fixture
-// shares one system folder that holds only the driver entry; the data
-// source itself is a per-test user file (ODBCINI).
-const std::string& SystemIniFolder() {
-    static const std::string folder = [] {
+// The driver manager and the driver remember data-source lookups (the
+// ODBCSYSINI folder for good, a data source's attributes for a while), so
+// every fixture of a process uses the same files: one folder per process
+// holds odbcinst.ini, odbc.ini and the database file, which each fixture
+// creates anew. Only the debug folder and the current directory are per
+// fixture.
+class ProcessFiles {
+  public:
+    ProcessFiles() {
         std::random_device random;
-        const std::string path = RootTemp() + "zor-odbcsys-" + std::to_string(random()) + "/";
-        fs::create_directories(path);
-        std::ofstream(path + "odbcinst.ini")
+        folder = RootTemp() + "zor-suitedb-" + std::to_string(random()) + "/";
+        fs::create_directories(folder);
+        std::ofstream(folder + "odbcinst.ini")
             << "[ZPEL SQLite3]\nDriver=" << kDriver << "\nThreading=2\n";
-        return path;
-    }();
-    return folder;
+    }
+    ~ProcessFiles() {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+    }
+    std::string folder;
+};
+
+const ProcessFiles& Files() {
+    static const ProcessFiles files;
+    return files;
 }
 
 std::string Replace(std::string text, const std::string& from, const std::string& to) {
@@ -68,13 +80,12 @@ SuiteDb::SuiteDb() : SuiteDb(Options{}) {}
 
 SuiteDb::SuiteDb(const Options& options) : m_options(options) {
     static std::atomic<int> counter{0};
-    std::random_device random;
-    m_folder = RootTemp() + "zor-suitedb-" + std::to_string(random()) + "-" +
-               std::to_string(counter++) + "/";
+    m_folder = Files().folder + "test-" + std::to_string(counter++) + "/";
     fs::create_directories(m_folder);
     m_debugFolder = m_folder + "tmp/";
     fs::create_directories(m_debugFolder);
-    m_dbPath = m_folder + "zpel-suite.db";
+    m_dbPath = Files().folder + "zpel-suite.db";
+    RemoveDatabaseFile();
 
     std::string sql = "BEGIN;\n" + ReadFile(SuiteSourceFolder() + "schema.sql");
     if (options.demo) {
@@ -87,8 +98,8 @@ SuiteDb::SuiteDb(const Options& options) : m_options(options) {
     Exec(sql);
     WriteDataSource(true);
 
-    m_env.push_back(std::make_unique<platform::ScopedEnv>("ODBCSYSINI", SystemIniFolder()));
-    m_env.push_back(std::make_unique<platform::ScopedEnv>("ODBCINI", m_folder + "odbc.ini"));
+    m_env.push_back(std::make_unique<platform::ScopedEnv>("ODBCSYSINI", Files().folder));
+    m_env.push_back(std::make_unique<platform::ScopedEnv>("ODBCINI", Files().folder + "odbc.ini"));
     m_env.push_back(std::make_unique<platform::ScopedEnv>("TMPDIR", m_debugFolder));
     m_previousDir = fs::current_path().string();
     fs::current_path(m_folder);
@@ -99,16 +110,18 @@ SuiteDb::~SuiteDb() {
     fs::current_path(m_previousDir, ec);
     m_env.clear();
     fs::remove_all(m_folder, ec);
+    RemoveDatabaseFile();
+    WriteDataSource(true);
 }
 
 void SuiteDb::WriteDataSource(bool withDsn) const {
-    std::ofstream ini(m_folder + "odbc.ini", std::ios::trunc);
+    std::ofstream ini(Files().folder + "odbc.ini", std::ios::trunc);
     if (!withDsn) {
         ini << "[OTHERDB]\nDriver=" << kDriver << "\nDatabase=" << m_dbPath << "\n";
         return;
     }
     ini << "[ZPELDB]\nDriver=" << kDriver << "\nDatabase=" << m_dbPath
-        << "\nNoCreat=1\nTimeout=" << m_options.timeoutMs << "\n";
+        << "\nNoCreat=1\nTimeout=" << kTimeoutMs << "\n";
 }
 
 void SuiteDb::RemoveDataSource() const {
@@ -117,7 +130,7 @@ void SuiteDb::RemoveDataSource() const {
 
 void SuiteDb::RemoveDatabaseFile() const {
     std::error_code ec;
-    fs::remove(m_dbPath, ec);
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) fs::remove(m_dbPath + suffix, ec);
 }
 
 void SuiteDb::Exec(const std::string& sql) const {

@@ -1,10 +1,15 @@
 #pragma once
 // A fresh suite database and a private ODBC data source "ZPELDB" for one
-// test. The constructor creates a temporary folder with the database (the
-// schema, optionally the demo suite), odbc.ini pointing at it, and makes it
-// the current directory; it points ODBCINI, ODBCSYSINI and TMPDIR (where the
-// database debug files go) at private files. The destructor restores all of
-// that and removes the folder.
+// test. The constructor creates the database (the schema, optionally the
+// demo suite) and a private odbc.ini pointing at it, points ODBCINI,
+// ODBCSYSINI and TMPDIR (where the database debug files go) at private
+// files, and makes a fresh temporary folder the current directory. The
+// destructor restores all of that and removes the files.
+//
+// The driver manager and the driver remember data-source lookups within a
+// process, so the data source and the database file keep one path for the
+// whole process (the file is made anew by every fixture): use one fixture
+// at a time.
 
 #include <memory>
 #include <string>
@@ -19,9 +24,10 @@ namespace zortest {
 class SuiteDb {
   public:
     struct Options {
-        bool demo = false;    // load the demo suite after the schema
-        int timeoutMs = 500;  // how long a statement waits for a lock
+        bool demo = false;  // load the demo suite after the schema
     };
+    // How long a statement waits for a locked database.
+    static constexpr int kTimeoutMs = 500;
 
     static constexpr const char* kDsn = "ZPELDB";
     static constexpr const char* kUser = "peluser";
@@ -45,8 +51,9 @@ class SuiteDb {
     std::vector<std::vector<std::string>> Query(const std::string& sql) const;
     long long QueryInt(const std::string& sql) const;
 
-    // Data-source faults.
-    void RemoveDataSource() const;  // odbc.ini without "ZPELDB"
+    // Data-source faults. Without "ZPELDB" in odbc.ini a login fails only
+    // if it is the first lookup of the data source in the process.
+    void RemoveDataSource() const;
     void RemoveDatabaseFile() const;
 
     // Contents of a debug file in DebugFolder(); empty when missing.
