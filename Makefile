@@ -46,5 +46,9 @@ fuzz: deps
 	    build-fuzz/corpus/$$t tests/fuzz/seeds/$$t || exit 1; \
 	done
 
+# ZOR on the demo suite, in the foreground (Ctrl-C ends it).
+run:
+	scripts/run-demo
+
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

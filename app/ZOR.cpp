@@ -86,7 +86,8 @@ void ZOR::WatchStopSignals() {
     m_stopNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_stopNotifier, &QSocketNotifier::activated, this, [this] {
         platform::DrainStopSignals();
-        terminateZOR();
+        // Ctrl-C reaches a whole process group; one request is enough.
+        if (!m_quitting) terminateZOR();
     });
 }
 
