@@ -17,9 +17,11 @@ using asio::ip::udp;
 
 // Shared by the receiver and every pending receive, so that a completion
 // still queued after the receiver is gone finds its socket and buffer alive.
+// It holds no share of the context: the context holds the pending receive,
+// and a share back would keep both alive for good.
 struct receiver::state : std::enable_shared_from_this<state> {
-    explicit state(std::shared_ptr<asio::io_context> ctx)
-        : context(std::move(ctx)), serialiser(asio::make_strand(*context)), socket(*context) {
+    explicit state(asio::io_context& context)
+        : serialiser(asio::make_strand(context)), socket(context) {
         socket.open(udp::v4());
     }
 
@@ -28,7 +30,6 @@ struct receiver::state : std::enable_shared_from_this<state> {
     void log(const std::string& text);
 
     std::atomic<bool> stopped{false};
-    std::shared_ptr<asio::io_context> context;
     asio::strand<asio::io_context::executor_type> serialiser;
     // Guards every call on the socket: the owner's start and stop against
     // the re-arming on the I/O thread.
@@ -99,7 +100,7 @@ void receiver::state::log(const std::string& text) {
 }
 
 receiver::receiver(std::shared_ptr<asio::io_context> context)
-    : m_state(std::make_shared<state>(std::move(context))) {}
+    : m_context(std::move(context)), m_state(std::make_shared<state>(*m_context)) {}
 
 receiver::~receiver() {
     stop();

@@ -57,6 +57,7 @@ class receiver {
 
   private:
     struct state;
+    std::shared_ptr<boost::asio::io_context> m_context;
     std::shared_ptr<state> m_state;
 };
 
