@@ -116,6 +116,20 @@ class CDBoperations {
     int insertArrivedMessage(int dateYYYYMMDD, int timeHHMMSS, int millis, int number,
                              const std::string& text, bool noText);
 
+    // ---- sounder port allocation, on the direct SQLite handle ------------
+    // Hands out the next sounder configuration port of inst_sounders and
+    // advances the stored one by its increment, wrapping it below the limit
+    // once it has passed it. Read and updates are one SQLite transaction, so
+    // processes allocating at the same moment never get the same port.
+    // port: the number handed out; -1 when the table could not be read or
+    // holds no row; 0 without a SQLite handle. Failures go to standard
+    // error. Always returns 0.
+    int allocateSounderPort(int& port);
+    // Prepares, steps once and finalises one statement on the SQLite handle.
+    // 1: a row came back, its first column is in value; 0: done without a
+    // row, value untouched; -1: failed (reported on standard error).
+    int runSqliteStatement(const char* statement, int& value);
+
     // ---- for message logging and port allocation ------------------------
     MessageRepeatFilter& RepeatFilter() { return m_repeat; }
     // The direct SQLite handle; null when the driver named no file or it
