@@ -1,5 +1,7 @@
 #include "WatchDogInterface.h"
 
+#include <Paths.h>
+
 #include <QHostAddress>
 #include <QTimer>
 #include <QUdpSocket>
@@ -64,7 +66,7 @@ QByteArray CWatchDogInterface::TextDatagram(int type, qint32 id, const QString& 
 
 QString CWatchDogInterface::ProgramPath(const QStringList& arguments, const QString& appDir) {
     QString path = arguments.join(QLatin1Char('~')).trimmed();
-    if (!path.contains(QLatin1Char(':'))) path = appDir + QLatin1Char('/') + path;
+    if (!platform::IsAbsolutePath(path.toStdString())) path = appDir + QLatin1Char('/') + path;
     return path;
 }
 

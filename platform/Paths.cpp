@@ -29,6 +29,10 @@ std::string ProgramDataFolder() {
     return folder;
 }
 
+bool IsAbsolutePath(const std::string& path) {
+    return (!path.empty() && path[0] == '/') || path.find(':') != std::string::npos;
+}
+
 std::string DataFolder() {
     return ProgramDataFolder() + "/Velmor Dezidizu/zpel/";
 }

@@ -21,4 +21,9 @@ std::string ProgramDataFolder();
 // ProgramDataFolder() + "/Velmor Dezidizu/zpel/".
 std::string DataFolder();
 
+// Whether a path names a file independently of any current folder: a
+// drive path ("C:\\...", anything with a drive colon) or a rooted path
+// ("/...").
+bool IsAbsolutePath(const std::string& path);
+
 }  // namespace platform

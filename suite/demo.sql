@@ -56,20 +56,21 @@ INSERT INTO sounders (id, soundertype, serialnumber, description, rawdata_locati
 
 INSERT INTO distribution_process (id, sounder_id, kind, process_pid, path, argument_str,
                                   send_socket_id, recv_socket_id) VALUES
-    (1, 1, 'DRZ',  101, '@SUITE_BIN@/drzdist.exe', '-recvport 23242 -handlerport 23244', 12, 11),
-    (2, 1, 'XDRZ', 102, '@SUITE_BIN@/XDRZ.exe',    '-recvport 23243 -handlerport 23244', 14, 13),
-    (3, 2, 'DRZ',  103, '@SUITE_BIN@/drzdist.exe', '-recvport 12061 -handlerport 12063', 16, 15),
-    (4, 2, 'XDRZ', 104, '@SUITE_BIN@/XDRZ.exe',    '-recvport 12062 -handlerport 12063', 18, 17);
+    (1, 1, 'DRZ',  101, '@SUITE_BIN@/drzdist.exe', '--port 23242 --answer-to 23244', 12, 11),
+    (2, 1, 'XDRZ', 102, '@SUITE_BIN@/XDRZ.exe',    '--port 23243 --answer-to 23244', 14, 13),
+    (3, 2, 'DRZ',  103, '@SUITE_BIN@/drzdist.exe', '--port 12061 --answer-to 12063', 16, 15),
+    (4, 2, 'XDRZ', 104, '@SUITE_BIN@/XDRZ.exe',    '--port 12062 --answer-to 12063', 18, 17);
 
 INSERT INTO inst_sounders (id, curr_conf_port, curr_port_incr, curr_conf_port_lim)
 VALUES (1, 5000, 10, 6000);
 
 -- ---- auxiliary programs ------------------------------------------------------
 
--- The suite has no separate bridge, APPLANIX or SRH programs among the
--- simulated peers; the generic logger peer stands in for them.
+-- The bridge is the simulated bridge peer (it finds its port from
+-- -confsock); the APPLANIX and SRH programs have no peer of their own, the
+-- generic logger peer stands in for them.
 INSERT INTO rs2udp_parameters (rs_pid, rs_path, rs_argument_str, rs_port, comment)
-VALUES (1, '@SUITE_BIN@/Tandlog.exe', '', '1', 'serial-to-UDP bridge');
+VALUES (1, '@SUITE_BIN@/RStoUDP.exe', '', '1', 'serial-to-UDP bridge');
 
 INSERT INTO ship_parameters (id, ship_name, KeelComParams, LoggerComParams, TideComParams)
 VALUES (1, 'RV Demo', 'COM3,9600,8,N,1', 'COM4,4800,8,N,1', 'COM5,9600,8,N,1');

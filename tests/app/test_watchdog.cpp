@@ -57,15 +57,15 @@ TEST(WatchdogText, OtherDatagramTypes) {
               "$VMWDG,1,1,20,A%2,B,%1,0,Running*aa\n");
 }
 
-TEST(WatchdogText, ProgramPathWithoutColonGetsTheApplicationDirectory) {
+TEST(WatchdogText, RelativeProgramPathGetsTheApplicationDirectory) {
     struct Case {
         QStringList args;
         const char* expected;
     };
     const Case cases[] = {
         {{"zor", "-debug", "31"}, "/app/bin/zor~-debug~31"},
-        {{"/usr/bin/zor"}, "/app/bin//usr/bin/zor"},
-        {{"  zor", "x  "}, "/app/bin/zor~x"},  // trimmed before the test for ':'
+        {{"/usr/bin/zor", "-debug", "31"}, "/usr/bin/zor~-debug~31"},  // rooted: as it is
+        {{"  zor", "x  "}, "/app/bin/zor~x"},                          // trimmed before the test
         {{"D:/pel/zor.exe"}, "D:/pel/zor.exe"},
         {{"zor", "-name", "a:b"}, "zor~-name~a:b"},  // any ':' counts
         {{}, "/app/bin/"},

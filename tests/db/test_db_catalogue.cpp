@@ -29,7 +29,7 @@ TEST_F(Catalogue, DistributionProcessRowsOfASounder) {
     EXPECT_EQ(drz.id, 1);
     EXPECT_STREQ(drz.processname, "DRZ_1302_221");
     EXPECT_EQ(std::string(drz.drz_path), SuiteDb::DemoBinFolder() + "/drzdist.exe");
-    EXPECT_STREQ(drz.drz_argument_str, "-recvport 23242 -handlerport 23244");
+    EXPECT_STREQ(drz.drz_argument_str, "--port 23242 --answer-to 23244");
     EXPECT_EQ(drz.drz_send_socket_id, 12);
     EXPECT_EQ(drz.drz_recv_socket_id, 11);
 
@@ -37,7 +37,7 @@ TEST_F(Catalogue, DistributionProcessRowsOfASounder) {
     ASSERT_EQ(db.getXdrzProcParams(1602, 60, xdrz), 0);
     EXPECT_STREQ(xdrz.processname, "XDRZ_1602_60");
     EXPECT_EQ(std::string(xdrz.xdrz_path), SuiteDb::DemoBinFolder() + "/XDRZ.exe");
-    EXPECT_STREQ(xdrz.xdrz_argument_str, "-recvport 12062 -handlerport 12063");
+    EXPECT_STREQ(xdrz.xdrz_argument_str, "--port 12062 --answer-to 12063");
     EXPECT_EQ(xdrz.xdrz_send_socket_id, 18);
     EXPECT_EQ(xdrz.xdrz_recv_socket_id, 17);
 
@@ -135,7 +135,7 @@ TEST_F(Catalogue, AuxiliaryProgramsOfTheUser) {
     Rs2UdpParams rs;
     ASSERT_EQ(db.getRs2UdpParams(rs), 0);
     EXPECT_EQ(rs.rs_pid, 1);
-    EXPECT_EQ(std::string(rs.rs_path), SuiteDb::DemoBinFolder() + "/Tandlog.exe");
+    EXPECT_EQ(std::string(rs.rs_path), SuiteDb::DemoBinFolder() + "/RStoUDP.exe");
     EXPECT_STREQ(rs.rs_port, "1");
 }
 

@@ -93,11 +93,11 @@ TEST_F(SuiteScript, WritesAPrivateDataSourceForTheDemoSuite) {
         ASSERT_EQ(ops.getDrzAllParams(drz.processname, all), 0);
         EXPECT_STREQ(drz.drz_path, "/opt/peers/drzdist.exe");
         EXPECT_STREQ(xdrz.xdrz_path, "/opt/peers/XDRZ.exe");
-        const std::string handler = " -handlerport " + std::to_string(Port(s.type, s.serial, 3));
+        const std::string handler = " --answer-to " + std::to_string(Port(s.type, s.serial, 3));
         EXPECT_EQ(std::string(drz.drz_argument_str),
-                  "-recvport " + std::to_string(Port(s.type, s.serial, 1)) + handler);
+                  "--port " + std::to_string(Port(s.type, s.serial, 1)) + handler);
         EXPECT_EQ(std::string(xdrz.xdrz_argument_str),
-                  "-recvport " + std::to_string(Port(s.type, s.serial, 2)) + handler);
+                  "--port " + std::to_string(Port(s.type, s.serial, 2)) + handler);
         EXPECT_EQ(std::string(drz.processname),
                   "DRZ_" + std::to_string(s.type) + "_" + std::to_string(s.serial));
         EXPECT_EQ(all.soundertype, s.type);
