@@ -153,28 +153,28 @@ std::optional<Conversion> Parse(std::string_view text, std::size_t start) {
 
 // The conversion rebuilt from checked parts only, with a length modifier of
 // our choosing and no '*'.
-std::string Spec(const Conversion& c, int width, int precision, bool leftFromStar,
-                 const char* length) {
-    std::string spec = "%" + c.flags;
-    if (leftFromStar) spec += '-';
-    if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
-    spec += length;
-    spec += c.conversion;
-    return spec;
+std::string Directive(const Conversion& c, int width, int precision, bool leftFromStar,
+                      const char* length) {
+    std::string directive = "%" + c.flags;
+    if (leftFromStar) directive += '-';
+    if (width >= 0) directive += std::to_string(width);
+    if (precision >= 0) directive += "." + std::to_string(precision);
+    directive += length;
+    directive += c.conversion;
+    return directive;
 }
 
 template <class T>
-void Append(std::string& out, const std::string& spec, T value) {
+void Append(std::string& out, const std::string& directive, T value) {
     char small[256];
-    const int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    const int n = std::snprintf(small, sizeof small, directive.c_str(), value);
     if (n < 0) return;
     if (static_cast<std::size_t>(n) < sizeof small) {
         out.append(small, static_cast<std::size_t>(n));
         return;
     }
     std::string big(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), directive.c_str(), value);
     out.append(big.data(), static_cast<std::size_t>(n));
 }
 
@@ -221,7 +221,7 @@ bool Expand(std::string& out, const Conversion& c, const CMessageValue* stars[2]
                     v = static_cast<long long>(bits);
                     break;
             }
-            Append(out, Spec(c, width, precision, leftFromStar, "ll"), v);
+            Append(out, Directive(c, width, precision, leftFromStar, "ll"), v);
             return true;
         }
         case 'o':
@@ -245,20 +245,20 @@ bool Expand(std::string& out, const Conversion& c, const CMessageValue* stars[2]
                     v = bits;
                     break;
             }
-            Append(out, Spec(c, width, precision, leftFromStar, "ll"), v);
+            Append(out, Directive(c, width, precision, leftFromStar, "ll"), v);
             return true;
         }
         case 'c':
             // "%lc" wants a wide character: not something a caller gives.
             if (value.kind() != CMessageValue::Kind::Integer || c.length != Length::None)
                 return false;
-            Append(out, Spec(c, width, -1, leftFromStar, ""),
+            Append(out, Directive(c, width, -1, leftFromStar, ""),
                    static_cast<int>(static_cast<unsigned char>(bits)));
             return true;
         case 's':
             // "%ls" wants a wide string.
             if (value.kind() != CMessageValue::Kind::Text || c.length != Length::None) return false;
-            Append(out, Spec(c, width, precision, leftFromStar, ""), value.text().c_str());
+            Append(out, Directive(c, width, precision, leftFromStar, ""), value.text().c_str());
             return true;
         case 'f':
         case 'F':
@@ -271,7 +271,7 @@ bool Expand(std::string& out, const Conversion& c, const CMessageValue* stars[2]
             if (value.kind() != CMessageValue::Kind::Floating || c.length == Length::Char ||
                 c.length == Length::Short)
                 return false;
-            Append(out, Spec(c, width, precision, leftFromStar, ""), value.floating());
+            Append(out, Directive(c, width, precision, leftFromStar, ""), value.floating());
             return true;
         default:  // n, p: never expanded
             return false;
