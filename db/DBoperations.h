@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <map>
+#include <set>
 #include <memory>
 #include <optional>
 #include <string>
@@ -35,6 +36,8 @@ struct Binding;
 // logging, and the window within which a repeat is suppressed.
 struct MessageRepeatFilter {
     int lastStamp = 0;
+    int lastDate = 0;                     // date of the last stamp used
+    std::set<int> usedStamps;             // stamps used on lastDate
     std::map<int, int> lastLogged;        // number -> stamp of last logging
     std::map<int, std::string> lastText;  // number -> last text logged
     int windowMs = 0;

@@ -383,8 +383,18 @@ int CDBoperations::insertArrivedMessage(int dateYYYYMMDD, int timeHHMMSS, int mi
     const int minutes = timeHHMMSS / 100 % 100;
     const int seconds = timeHHMMSS % 100;
     int stamp = (hours * 3600 + minutes * 60 + seconds) * 1000 + millis;
+    // The stamp keys a report's text row, so within a day each report takes
+    // a stamp of its own: one that collides with a stamp already used today
+    // moves on to the next free millisecond. Stamp 0 is never used: callers
+    // read 0 as "suppressed", the filter as "never logged". The last
+    // millisecond of the day is the ceiling (reports there share it).
+    const bool sameDay = dateYYYYMMDD == m_repeat.lastDate;
+    if (stamp == 0) stamp = 1;
     if (stamp == m_repeat.lastStamp) ++stamp;
-    if (stamp >= kMillisPerDay) --stamp;
+    if (sameDay) {
+        while (stamp < kMillisPerDay - 1 && m_repeat.usedStamps.count(stamp) != 0) ++stamp;
+    }
+    if (stamp >= kMillisPerDay) stamp = kMillisPerDay - 1;
 
     // A seeded entry (stamp 0) behaves like no entry at all.
     const auto last = m_repeat.lastLogged.find(number);
@@ -400,6 +410,11 @@ int CDBoperations::insertArrivedMessage(int dateYYYYMMDD, int timeHHMMSS, int mi
     }
 
     m_repeat.lastStamp = stamp;
+    if (!sameDay) {
+        m_repeat.usedStamps.clear();
+        m_repeat.lastDate = dateYYYYMMDD;
+    }
+    m_repeat.usedStamps.insert(stamp);
     m_repeat.lastLogged[number] = stamp;
     return insertArrivedMessageRow(dateYYYYMMDD, stamp, number) == 0 ? stamp : -1;
 }

@@ -28,15 +28,12 @@ std::string ReadFile(const fs::path& path) {
     return all.str();
 }
 
-std::string AppDir() {
-    return QFileInfo(QStringLiteral(ZOR_BINARY)).canonicalPath().toStdString();
-}
 
 std::string JoinPattern(const std::string& pathTail) {
-    // The program path is argument 0 and the words joined with '~'; Linux
-    // paths hold no ':' so the application directory goes in front.
+    // The program path is argument 0 and the words joined with '~'; the
+    // binary is started by its absolute path, which is kept as it is.
     return R"(\$VMWDG,1,([0-9]+),20,ZOR,)" +
-           std::regex_replace(AppDir() + "/" + ZOR_BINARY + pathTail,
+           std::regex_replace(std::string(ZOR_BINARY) + pathTail,
                               std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
            R"(,1,Running\*aa\n)";
 }

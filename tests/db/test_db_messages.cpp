@@ -114,6 +114,30 @@ TEST_F(MessageLog, StampsAreUniqueAndStayWithinTheDay) {
     EXPECT_EQ(db.insertArrivedMessage(date, 235959, 999, 447, "d", false), 86399999);
 }
 
+TEST_F(MessageLog, EveryReportOfADayGetsAStampOfItsOwn) {
+    // Stamps key the text rows: three reports in one millisecond, or one
+    // after the clock stepped back onto used stamps, must not share a stamp
+    // with an earlier one. Stamp 0 would read as "suppressed" and lose the
+    // report.
+    struct Step {
+        int date, hhmmss, millis, number, expected;
+    } steps[] = {
+        {20240611, 0, 0, 433, 1},  // midnight: logged, stamp 1
+        {20240611, 120000, 7, 433, 43200007},
+        {20240611, 120000, 7, 447, 43200008},
+        {20240611, 120000, 7, 428, 43200009},  // third in the same millisecond
+        {20240611, 120000, 8, 429, 43200010},  // onto a used stamp
+        {20240611, 115959, 0, 466, 43199000},  // earlier and free: as it is
+        {20240612, 0, 0, 433, 1},              // the next day starts afresh
+        {20240612, 0, 0, 447, 2},
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(db.insertArrivedMessage(s.date, s.hhmmss, s.millis, s.number, "t", false),
+                  s.expected)
+            << s.date << " " << s.hhmmss << "." << s.millis;
+    }
+}
+
 TEST_F(MessageLog, FailedInsertIsReported) {
     suite.Exec("DROP TABLE arrivedMessages;");
     EXPECT_EQ(db.insertArrivedMessage(20240611, 1, 0, 433, "a", false), -1);
