@@ -8,7 +8,9 @@
 
 #include "DBoperations.h"
 #include "LogTrace.h"
+#include "Messages.h"
 #include "ProcessDatabase.h"
+#include "ProcessMessages.h"
 #include "StopSignals.h"
 #include "WatchDogInterface.h"
 
@@ -65,9 +67,12 @@ ZOR::~ZOR() {
 
 void ZOR::ConnectDatabase(const std::string& commandLine) {
     CDBoperations& database = ProcessDatabase();
+    CMessages& messages = ProcessMessages();
+    messages.setDbOperations(&database);
     // Failures land in the database debug file; start-up goes on without the
     // database and the controller meets the failure in its own start.
     database.connectDatabase(kSuiteDsn, kSuiteUser, kSuitePassword, nullptr);
+    messages.initCatalogue();
 
     int version = -1;
     std::string versionName;

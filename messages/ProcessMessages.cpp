@@ -1,0 +1,8 @@
+#include "ProcessMessages.h"
+
+#include "Messages.h"
+
+CMessages& ProcessMessages() {
+    static CMessages messages;
+    return messages;
+}
