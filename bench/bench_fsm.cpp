@@ -25,7 +25,9 @@ class CBenchFsm : public CApplFsm<CBenchFsm, CPELSignal> {
     enum { kCount = 60017, kChain = 60018 };
 
     CBenchFsm(LogTrace* trace, uint8_t mask) : CApplFsm("BenchMachine", IDLE, trace, mask) {}
-    ~CBenchFsm() override { StopFsm(); }
+    ~CBenchFsm() override {
+        if (StopFsm() != 0) JoinFsm();
+    }
 
     void Expect(long target) {
         std::lock_guard<std::mutex> guard(m_mutex);

@@ -33,12 +33,11 @@ class CApplFsm : public CFsm<Owner, Signal> {
           m_timer(std::make_unique<TimerType>(this, trace)),
           m_threadManager(std::make_unique<ACE_Thread_Manager>()) {}
 
-    // The concrete machine calls StopFsm in its own destructor; this is the
-    // safety net. Should a job still be running after StopFsm gave up, the
-    // framework waits for it here rather than free what it works on.
+    // The concrete machine stops the threads in its own destructor, before
+    // its members go:  if (StopFsm() != 0) JoinFsm();
+    // This is the safety net for the framework's own parts.
     ~CApplFsm() override {
-        StopFsm();
-        if (m_running) m_threadManager->wait();
+        if (StopFsm() != 0) JoinFsm();
     }
 
     // Ordinary posts go to the back of the external queue, urgent ones to
@@ -107,6 +106,14 @@ class CApplFsm : public CFsm<Owner, Signal> {
         }
         m_running = false;
         return 0;
+    }
+
+    // Waits, without a limit, for threads that StopFsm gave up on: a job
+    // that still runs must finish before the machine it works on is freed.
+    void JoinFsm() {
+        if (!m_running) return;
+        m_threadManager->wait();
+        m_running = false;
     }
 
     // Starts a one-shot timer that posts signal `emitNumber`, carrying the

@@ -23,11 +23,13 @@ void LogTrace::Append(const char* format, ...) {
 
 void LogTrace::VAppend(const char* format, va_list args) {
     if (format == nullptr) return;
-    ACE_Guard<ACE_Token> guard(m_lock);
-    // The call's own buffer: concurrent callers never share it.
+    // The call's own buffer, formatted before the lock: callers only queue
+    // for the output itself.
     char text[kMaxText + 1];
     int n = std::vsnprintf(text, sizeof text, format, args);
     if (n < 0) return;
+    // The lock keeps each call's output whole in both sinks.
+    ACE_Guard<ACE_Token> guard(m_lock);
     try {
         if (m_logger.isEnabledFor(log4cplus::DEBUG_LOG_LEVEL)) {
             m_logger.forcedLog(log4cplus::DEBUG_LOG_LEVEL, LOG4CPLUS_C_STR_TO_TSTRING(text));

@@ -60,7 +60,9 @@ class CTestFsm : public CApplFsm<CTestFsm, CPELSignal> {
     explicit CTestFsm(LogTrace* trace = nullptr, uint8_t mask = 0, int32_t initial = IDLE,
                       const char* name = "TestMachine")
         : CApplFsm(name, initial, trace, mask) {}
-    ~CTestFsm() override { StopFsm(); }
+    ~CTestFsm() override {
+        if (StopFsm() != 0) JoinFsm();
+    }
 
     void InitJob() override {
         TraceJob("InitJob");
