@@ -23,7 +23,7 @@ bool IsDigit(char c) {
 // The sentence number of "$ZQPEL," sentence: the second comma-separated
 // field of the text up to the first zero byte, read as a decimal integer
 // (leading white space and sign allowed, anything after the digits
-// ignored). The signal number 50000 + n must be a 32-bit integer as well.
+// ignored). The signal number 50000 + n must be a positive 32-bit integer.
 CIntakeVerdict SentenceVerdict(const char* bytes, size_t count) {
     const void* zero = std::memchr(bytes, '\0', count);
     const size_t end = zero ? static_cast<size_t>(static_cast<const char*>(zero) - bytes) : count;
@@ -59,7 +59,9 @@ CIntakeVerdict SentenceVerdict(const char* bytes, size_t count) {
     constexpr int64_t kMin = std::numeric_limits<int32_t>::min();
     constexpr int64_t kMax = std::numeric_limits<int32_t>::max();
     const int64_t number = value + CCommandIntake::kSentenceBase;
-    if (value < kMin || value > kMax || number < kMin || number > kMax) {
+    // Numbers of 0 and below are the framework's own (wake-up, timer record,
+    // unknown datagram, end of table): no datagram may produce them.
+    if (value < kMin || value > kMax || number <= 0 || number > kMax) {
         verdict.text = "Sentence number conversion failed: out of range";
         return verdict;
     }

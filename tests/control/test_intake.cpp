@@ -74,6 +74,12 @@ TEST(Intake, DatagramTable) {
          CONVERSION, 0, ""},
         {"$ZQPEL,4294967296,", CONVERSION, 0, ""},  // beyond 32 bits
         {"$ZQPEL,2147483647,", CONVERSION, 0, ""},  // fits, but 50000 + n does not
+        // never one of the framework's own numbers (wake-up, timer, unknown, end)
+        {"$ZQPEL,-50001,", CONVERSION, 0, ""},
+        {"$ZQPEL,-50002,", CONVERSION, 0, ""},
+        {"$ZQPEL,-50099,", CONVERSION, 0, ""},
+        {"$ZQPEL,-50000,", CONVERSION, 0, ""},
+        {"$ZQPEL,-49999,", SIGNAL, 1, ""},
         {"$ZQPEL,99999999999999999999999999999999,", CONVERSION, 0, ""},
         {"$xTIDE,1.23", SIGNAL, 59100, ""},
         {"$$TIDE", SIGNAL, 59100, ""},

@@ -40,7 +40,7 @@ std::optional<int32_t> Expected(const std::string& s) {
         if (end == start || errno == ERANGE) return std::nullopt;
         if (n < INT32_MIN || n > INT32_MAX) return std::nullopt;
         const long long number = n + 50000;
-        if (number < INT32_MIN || number > INT32_MAX) return std::nullopt;
+        if (number <= 0 || number > INT32_MAX) return std::nullopt;  // reserved numbers
         return static_cast<int32_t>(number);
     }
     if (s.empty() || s[0] != '$') return std::nullopt;
