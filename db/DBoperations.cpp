@@ -2,9 +2,11 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 
 #include "DbBinding.h"
@@ -55,13 +57,28 @@ std::string CDBoperations::DebugFileName(const char* debugName, int n) {
 
 int CDBoperations::writeDebugText(const char* text) {
     if (!m_debugFile) {
+        // Choosing, claiming and clearing the next name is one step for the
+        // whole process: objects of one name (every handler's) must neither
+        // share a file nor clear the one another object has just claimed.
+        static std::mutex choosing;
+        std::lock_guard<std::mutex> guard(choosing);
         std::error_code ec;
         int n = 0;
-        while (n < kDebugFiles && std::filesystem::exists(DebugFileName(m_debugName, n), ec)) ++n;
-        if (n == kDebugFiles) n = 0;  // all present: number 0 is made anew
-        m_debugPath = DebugFileName(m_debugName, n);
-        m_debugFile.reset(std::fopen(m_debugPath.c_str(), "w"));
-        if (!m_debugFile) m_debugPath.clear();
+        for (;;) {
+            while (n < kDebugFiles && std::filesystem::exists(DebugFileName(m_debugName, n), ec))
+                ++n;
+            if (n == kDebugFiles) {  // all present: number 0 is made anew
+                n = 0;
+                m_debugFile.reset(std::fopen(DebugFileName(m_debugName, n).c_str(), "w"));
+                break;
+            }
+            // Objects of one name (every handler's) may look for a free file at
+            // the same moment: each claims its own, or moves on to the next.
+            m_debugFile.reset(std::fopen(DebugFileName(m_debugName, n).c_str(), "wx"));
+            if (m_debugFile || errno != EEXIST) break;
+            ++n;
+        }
+        m_debugPath = m_debugFile ? DebugFileName(m_debugName, n) : std::string();
         // The gap after the newest file marks where the next run starts.
         std::filesystem::remove(DebugFileName(m_debugName, (n + 1) % kDebugFiles), ec);
     }

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <set>
+#include <thread>
 
 #include "DbTestHelpers.h"
 
@@ -200,6 +202,27 @@ TEST(DbAccess, DebugFilesRotateOverFortyNames) {
             EXPECT_EQ(suite.DebugText("ZOR", n), "old") << n;
         }
     }
+}
+
+TEST(DbAccess, ObjectsOfOneNameWriteToFilesOfTheirOwn) {
+    // Every handler's database object has the same debug name; their first
+    // reports may come at the same moment.
+    SuiteDb suite;
+    constexpr int kObjects = 8;
+    std::vector<std::unique_ptr<CDBoperations>> objects;
+    for (int i = 0; i < kObjects; ++i)
+        objects.push_back(std::make_unique<CDBoperations>("ZORhandl"));
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kObjects; ++i) {
+        threads.emplace_back(
+            [&, i] { objects[i]->writeDebugText(("report " + std::to_string(i) + "\n").c_str()); });
+    }
+    for (auto& t : threads) t.join();
+    std::set<std::string> texts;
+    for (int n = 0; n < kObjects; ++n) texts.insert(suite.DebugText("ZORhandl", n));
+    EXPECT_EQ(texts.size(), static_cast<size_t>(kObjects));
+    for (int i = 0; i < kObjects; ++i)
+        EXPECT_EQ(texts.count("report " + std::to_string(i) + "\n"), 1u) << i;
 }
 
 TEST(DbAccess, AutocommitCanBeSwitchedAndCommitted) {
