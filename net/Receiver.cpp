@@ -85,9 +85,15 @@ void receiver::state::on_receive(const boost::system::error_code& error, std::si
     // An aborted receive means the socket was closed: the loop is over.
     // Any other error (a refused earlier send, for one) leaves it running.
     if (error == asio::error::operation_aborted) return;
-    std::lock_guard<std::mutex> guard(socketMutex);
-    if (stopped.load() || !socket.is_open()) return;
-    arm();
+    try {
+        std::lock_guard<std::mutex> guard(socketMutex);
+        if (stopped.load() || !socket.is_open()) return;
+        arm();
+    } catch (const std::exception& e) {
+        // Nothing may leave a completion handler; a port that can no longer
+        // receive must at least say so.
+        std::cerr << "UDP receiver: cannot receive again: " << e.what() << '\n';
+    }
 }
 
 void receiver::state::log(const std::string& text) {
@@ -143,14 +149,12 @@ void receiver::start(uint16_t port) {
 void receiver::stop() {
     state& s = *m_state;
     s.stopped.store(true);
+    boost::system::error_code error;
     {
         std::lock_guard<std::mutex> guard(s.socketMutex);
-        if (s.socket.is_open()) {
-            boost::system::error_code error;
-            s.socket.close(error);
-            if (error) std::cerr << error.message() << '\n';
-        }
+        if (s.socket.is_open()) s.socket.close(error);
     }
+    if (error) std::cerr << error.message() << '\n';
     // A callback that had started before `stopped` was set may still run on
     // the I/O thread; the owner may free what it uses once we return.
     if (s.callbackThread.load() == std::this_thread::get_id()) return;

@@ -61,14 +61,13 @@ void SendPayload(const CPELSignal* signal, const std::string& address,
         std::shared_ptr<ua::sockudp::sender> shared;
         {
             std::lock_guard<std::mutex> guard(ua::sockudp::g_senderMutex);
-            if (!ua::sockudp::g_sender) {
-                if (!context) {
-                    std::cerr << "UDP send to " << address << " failed: no I/O context\n";
-                    return;
-                }
+            if (!ua::sockudp::g_sender && context)
                 ua::sockudp::g_sender = std::make_shared<ua::sockudp::sender>(context);
-            }
             shared = ua::sockudp::g_sender;
+        }
+        if (!shared) {
+            std::cerr << "UDP send to " << address << " failed: no I/O context\n";
+            return;
         }
         shared->send(std::string(signal->payload.view()), address);
     } catch (const std::exception& e) {

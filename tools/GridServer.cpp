@@ -13,6 +13,7 @@
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <chrono>
 #include <iostream>
 
 namespace {
@@ -23,6 +24,7 @@ namespace http = beast::http;
 using asio::ip::tcp;
 
 const std::string kShutdown = "/v1/pelgridengine/api/service/shutdown";
+constexpr std::chrono::seconds kRequestTimeout{5};
 
 }  // namespace
 
@@ -57,13 +59,21 @@ int main(int argc, char** argv) {
             return 2;
         }
         for (;;) {
-            tcp::socket socket(context);
-            acceptor.accept(socket);
+            beast::tcp_stream stream(context);
+            acceptor.accept(stream.socket());
             beast::flat_buffer buffer;
             http::request<http::string_body> request;
             boost::system::error_code error;
-            http::read(socket, buffer, request, error);
+            // A client that connects and sends nothing must not keep the
+            // one-connection-at-a-time server from its shutdown request.
+            stream.expires_after(kRequestTimeout);
+            http::async_read(
+                stream, buffer, request,
+                [&error](const boost::system::error_code& e, std::size_t) { error = e; });
+            context.restart();
+            context.run();
             if (error) continue;
+            tcp::socket& socket = stream.socket();
             const std::string method(request.method_string());
             const std::string target(request.target());
             journal.Write(peer::Escape(method + " " + target));
