@@ -28,7 +28,6 @@ std::string ReadFile(const fs::path& path) {
     return all.str();
 }
 
-
 std::string JoinPattern(const std::string& pathTail) {
     // The program path is argument 0 and the words joined with '~'; the
     // binary is started by its absolute path, which is kept as it is.
@@ -92,9 +91,10 @@ TEST_F(ZorProcess, HeartbeatAfterHalfASecondThenEveryTenSecondsAndLeaveOnSigterm
     Datagram second;
     ASSERT_TRUE(watchdog.Next(second, 15000));
     EXPECT_EQ(second.text, first.text);
-    // The repeating timer started just before the 500 ms single shot.
-    EXPECT_GE(second.atMs - first.atMs, 8500);
-    EXPECT_LE(second.atMs - first.atMs, 11000);
+    // The period is the 10 s timer's, not the 500 ms single shot's; the
+    // bounds leave room for a loaded machine.
+    EXPECT_GE(second.atMs - first.atMs, 5000);
+    EXPECT_LE(second.atMs - first.atMs, 15000);
 
     run.Process().terminate();  // SIGTERM
     Datagram leave;

@@ -112,12 +112,16 @@ TEST_F(WatchdogWire, JoinsRepeatUntilLeaveAndNotAfter) {
     ASSERT_TRUE(listener.Bound());
     auto wd = Started(150);
     auto before = listener.Collect(1000);
-    ASSERT_GE(before.size(), 4u);
+    // A loaded machine may run the timer late, never more often.
+    ASSERT_GE(before.size(), 2u);
     ASSERT_LE(before.size(), 8u);
     for (const auto& d : before) EXPECT_EQ(d.text, Join(*wd));
 
     wd->wd_leave();
     auto after = listener.Collect(700);
+    // Joins sent before the leave may still be read now; after the leave
+    // there is nothing.
+    while (!after.empty() && after.front().text == Join(*wd)) after.erase(after.begin());
     ASSERT_EQ(after.size(), 1u);
     EXPECT_EQ(after[0].text, Leave(*wd));
 
@@ -159,8 +163,9 @@ TEST_F(WatchdogWire, RestartDrawsANewIdAndKeepsOneTimer) {
     wd->Start(QStringLiteral("ZOR"), 200);
     EXPECT_NE(wd->instanceId(), first);
     auto got = listener.Collect(1100);
-    // One timer: about five joins in 1.1 s, all with the new id.
-    EXPECT_GE(got.size(), 3u);
+    // One timer: about five joins in 1.1 s (fewer on a loaded machine, never
+    // the ten of two timers), all with the new id.
+    EXPECT_GE(got.size(), 2u);
     EXPECT_LE(got.size(), 6u);
     for (const auto& d : got) EXPECT_EQ(d.text, Join(*wd));
 }
