@@ -174,7 +174,7 @@ class CDBoperations {
     // Allocate and execute a statement without result columns.
     int Execute(const std::string& statement);
     int insertArrivedMessageRow(int dateYYYYMMDD, int millisecSinceMidnight, int number);
-    int GetAuxProcParams(const char* format, const std::string& user, AuxProcParams& params);
+    int GetAuxProcParams(const std::string& statement, AuxProcParams& params);
 
     std::unique_ptr<CDBconnection> m_connection;
     SQLHDBC m_hdbc = SQL_NULL_HDBC;

@@ -295,10 +295,7 @@ int CDBoperations::getProcessSockets(const std::string& processname,
     return 0;
 }
 
-int CDBoperations::GetAuxProcParams(const char* format, const std::string& user,
-                                    AuxProcParams& params) {
-    std::string statement;
-    if (!Compose(statement, kAuxStatementChars, format, Quoted(user).c_str())) return -1;
+int CDBoperations::GetAuxProcParams(const std::string& statement, AuxProcParams& params) {
     AuxProcParams row;
     std::vector<Binding> columns{TextColumn(row.path), TextColumn(row.argument_str)};
     if (QueryFirstRow(statement, columns) != 0) return -1;
@@ -307,24 +304,34 @@ int CDBoperations::GetAuxProcParams(const char* format, const std::string& user,
 }
 
 int CDBoperations::getAthProcParams(const std::string& user, AuxProcParams& params) {
-    return GetAuxProcParams(
-        "SELECT ath_path, ath_argument_str FROM ath_proc_param, users WHERE users.name = '%s' AND "
-        "users.id = ath_proc_param.id ",
-        user, params);
+    std::string statement;
+    if (!Compose(statement, kAuxStatementChars,
+                 "SELECT ath_path, ath_argument_str FROM ath_proc_param, users WHERE users.name = "
+                 "'%s' AND users.id = ath_proc_param.id ",
+                 Quoted(user).c_str()))
+        return -1;
+    return GetAuxProcParams(statement, params);
 }
 
 int CDBoperations::getSrhProcParams(const std::string& user, AuxProcParams& params) {
-    return GetAuxProcParams(
-        "SELECT srh_path, srh_argument_str FROM srh_proc_param, users WHERE users.name = '%s' AND "
-        "users.id = srh_proc_param.id ",
-        user, params);
+    std::string statement;
+    if (!Compose(statement, kAuxStatementChars,
+                 "SELECT srh_path, srh_argument_str FROM srh_proc_param, users WHERE users.name = "
+                 "'%s' AND users.id = srh_proc_param.id ",
+                 Quoted(user).c_str()))
+        return -1;
+    return GetAuxProcParams(statement, params);
 }
 
 int CDBoperations::getTerratecProcParams(const std::string& user, AuxProcParams& params) {
-    return GetAuxProcParams(
-        "SELECT terratec_path, terratec_argument_str FROM terratec_proc_param, users WHERE "
-        "users.name = '%s' AND users.id = terratec_proc_param.id ",
-        user, params);
+    std::string statement;
+    if (!Compose(
+            statement, kAuxStatementChars,
+            "SELECT terratec_path, terratec_argument_str FROM terratec_proc_param, users WHERE "
+            "users.name = '%s' AND users.id = terratec_proc_param.id ",
+            Quoted(user).c_str()))
+        return -1;
+    return GetAuxProcParams(statement, params);
 }
 
 int CDBoperations::registerPid(int pid, const std::string& processname) {
