@@ -17,6 +17,39 @@ sender::sender(std::shared_ptr<asio::io_context> context)
     m_socket.open(udp::v4());
 }
 
+namespace {
+
+// A port given as plain decimal digits within 0..65535.
+bool NumericPort(const std::string& text, uint16_t& port) {
+    if (text.empty() || text.size() > 5) return false;
+    unsigned value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    if (value > 65535) return false;
+    port = static_cast<uint16_t>(value);
+    return true;
+}
+
+}  // namespace
+
+// Resolved on every call, on the caller's thread: any family, datagram
+// socket, UDP, no flags. Every destination of the suite is a numeric address
+// and port, which resolve to themselves; those are taken as they are, without
+// the resolver's system call, and everything else goes through the resolver
+// (and fails there, naming "resolve").
+udp::endpoint sender::Resolve(const std::string& host, const std::string& service) {
+    boost::system::error_code error;
+    const asio::ip::address address = asio::ip::make_address(host, error);
+    uint16_t port = 0;
+    if (!error && NumericPort(service, port)) return udp::endpoint(address, port);
+    udp::resolver resolver(*m_context);
+    const udp::resolver::results_type results =
+        resolver.resolve(host, service, udp::resolver::flags());
+    return results.begin()->endpoint();
+}
+
 void sender::send(const std::string& text, const std::string& address) {
     // The bytes must outlive the asynchronous send.
     auto bytes = std::make_shared<const std::string>(text);
@@ -26,12 +59,7 @@ void sender::send(const std::string& text, const std::string& address) {
         std::cerr << "UDP send refused: no port in address \"" << address << "\"\n";
         return;
     }
-    // Resolved on every call on the caller's thread: any family, datagram
-    // socket, UDP, no flags. The numeric loopback address costs little.
-    udp::resolver resolver(*m_context);
-    const udp::resolver::results_type results =
-        resolver.resolve(fields[0], fields[1], udp::resolver::flags());
-    const udp::endpoint destination = results.begin()->endpoint();
+    const udp::endpoint destination = Resolve(fields[0], fields[1]);
 
     std::lock_guard<std::mutex> guard(m_socketMutex);
     m_socket.async_send_to(asio::buffer(*bytes), destination,

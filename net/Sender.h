@@ -28,6 +28,8 @@ class sender {
     void send(const std::string& text, const std::string& address);
 
   private:
+    boost::asio::ip::udp::endpoint Resolve(const std::string& host, const std::string& service);
+
     std::shared_ptr<boost::asio::io_context> m_context;
     std::mutex m_socketMutex;  // the socket object is not thread-safe
     boost::asio::ip::udp::socket m_socket;
