@@ -1,22 +1,28 @@
 # zor_add_test(NAME <name> SOURCES <files...> LIBS <libs...>
-#              [NETNS] [TSAN] [LABELS <labels...>] [TIMEOUT <s>])
+#              [NETNS] [PIDNS] [TSAN] [LABELS <labels...>] [TIMEOUT <s>])
 #
 # One GoogleTest executable registered as one CTest test.
 #  NETNS  runs it in a private network namespace with loopback up, so tests
 #         that bind the system's fixed ports never collide with each other
 #         or with anything running on the machine.
+#  PIDNS  also gives it a PID namespace of its own (implies NETNS): kills by
+#         image name reach only its own processes, and whatever it leaves
+#         running ends with it.
 #  TSAN   marks it as part of the thread-sanitizer run (label "tsan").
 set(ZOR_NETNS_RUN ${CMAKE_SOURCE_DIR}/scripts/netns-run)
 
 function(zor_add_test)
-  cmake_parse_arguments(T "NETNS;TSAN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "NETNS;PIDNS;TSAN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   set(labels ${T_LABELS})
   if(T_TSAN)
     list(APPEND labels tsan)
   endif()
-  if(T_NETNS)
+  if(T_PIDNS)
+    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} --pid $<TARGET_FILE:${T_NAME}>)
+    list(APPEND labels netns pidns)
+  elseif(T_NETNS)
     add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} $<TARGET_FILE:${T_NAME}>)
     list(APPEND labels netns)
   else()
