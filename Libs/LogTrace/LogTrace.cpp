@@ -4,6 +4,7 @@
 #include <log4cplus/loggingmacros.h>
 
 #include <cstdio>
+#include <iostream>
 
 LogTrace::LogTrace(const char* /*fileName*/, unsigned long /*maxSize*/)
     : m_logger(log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("LogTrace"))) {}
@@ -38,8 +39,10 @@ void LogTrace::VAppend(const char* format, va_list args) {
         // Output failures of the logging library are not reported.
     }
     if (m_console) {
-        std::fputs(text, stderr);
-        std::fputc('\n', stderr);
-        std::fflush(stderr);
+        // Through the C++ stream, which the debug window mirrors: the text as
+        // one block, then the line end on its own.
+        std::cerr << text;
+        std::cerr.put('\n');
+        std::cerr.flush();
     }
 }
