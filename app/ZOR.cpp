@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontDatabase>
 #include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
@@ -12,7 +13,6 @@
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
-#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <string_view>
@@ -53,11 +53,7 @@ constexpr std::string_view kTerminateSentence{"$ZQPEL,24,\n\r"};
 // Start-up size of the debug window, as a share of the desktop.
 constexpr double kWindowShare = 0.4;
 
-void SayNoTrayOnce() {
-    static std::atomic<bool> said{false};
-    if (said.exchange(true)) return;
-    std::cerr << "ZOR: no system tray available; running without the tray icon" << std::endl;
-}
+const char* const kNoTray = "ZOR: no system tray available; running without the tray icon";
 
 void WaitForKey() {
     // Any character, or the end of input, lets the process go.
@@ -152,6 +148,8 @@ void ZOR::BuildDebugWindow() {
     m_textView = new QPlainTextEdit(this);
     m_textView->setMaximumBlockCount(kDebugWindowLines);
     m_textView->setReadOnly(true);
+    // Trace lines are laid out in columns.
+    m_textView->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     setCentralWidget(m_textView);
 
     // Lines written on any thread reach the view on this thread, in order.
@@ -198,7 +196,7 @@ void ZOR::BuildTray() {
     } else {
         // A headless machine or a desktop without a tray: the process runs on
         // and the window stays reachable as an ordinary window.
-        SayNoTrayOnce();
+        std::cerr << kNoTray << std::endl;
     }
     show();
 }
@@ -267,9 +265,17 @@ void ZOR::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     // Minimising hides the window into the tray. Without a tray icon it
     // stays an ordinary minimised window: hidden, nothing could bring it back.
+    // Done on the next turn of the event loop: showMinimized() shows the
+    // window again right after the state change.
     if (event->type() == QEvent::WindowStateChange && isMinimized() && m_trayIcon &&
         m_trayIcon->isVisible()) {
-        show();
-        showHideWindow();
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (!isMinimized()) return;
+                show();
+                showHideWindow();
+            },
+            Qt::QueuedConnection);
     }
 }

@@ -1,0 +1,184 @@
+// The operator surface on a real X server with a window manager and a system tray (run by
+// scripts/with-tray): real clicks on the tray icon, minimising and closing
+// the window, Exit reaching a running machine's queue, and screenshots of the
+// debug window and of the open tray menu, each checked against the widgets'
+// state. The pictures go to ZOR_SCREENSHOT_DIR.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QMenu>
+#include <QPointer>
+#include <QProcess>
+#include <QScreen>
+#include <QWindow>
+#include <vector>
+
+#include "LogTrace.h"
+#include "SurfaceSupport.h"
+#include "TestMachine.h"
+
+namespace {
+
+// Runs an X tool while the event loop goes on (clicks need the application
+// to answer); true when it ran and succeeded.
+bool RunTool(const QString& program, const QStringList& args) {
+    QProcess tool;
+    tool.start(program, args);
+    if (!tool.waitForStarted(5000)) return false;
+    WaitFor([&] { return tool.state() == QProcess::NotRunning; }, 20000);
+    return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+bool Click(const QPoint& at, int button, int times = 1) {
+    return RunTool("xdotool",
+                   {"mousemove", QString::number(at.x()), QString::number(at.y()), "click",
+                    "--repeat", QString::number(times), "--delay", "120", QString::number(button)});
+}
+
+// A screenshot of part of the screen, as the X server has it.
+bool Shoot(const QString& name, const QRect& area) {
+    QDir().mkpath(ZOR_SCREENSHOT_DIR);
+    const QRect a = area.intersected(QGuiApplication::primaryScreen()->geometry());
+    const QString crop =
+        QString("%1x%2+%3+%4").arg(a.width()).arg(a.height()).arg(a.x()).arg(a.y());
+    return RunTool("import", {"-window", "root", "-crop", crop, "+repage",
+                              QString(ZOR_SCREENSHOT_DIR) + "/" + name});
+}
+
+class Tray : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+            << "no system tray on " << qgetenv("DISPLAY").toStdString();
+        zor = StartZor({"-debug", "31"});
+        ASSERT_NE(zor->TrayIcon(), nullptr);
+        tray = zor->TrayIcon();
+        // Docked: the icon has its place in the tray.
+        ASSERT_TRUE(WaitFor([&] { return tray->geometry().width() > 0; }));
+        ASSERT_TRUE(WaitFor([&] { return zor->windowHandle()->isExposed(); }));
+        QObject::connect(tray, &QSystemTrayIcon::activated,
+                         [this](QSystemTrayIcon::ActivationReason r) { reasons.push_back(r); });
+    }
+    void TearDown() override {
+        if (zor && zor->TrayMenu()) zor->TrayMenu()->hide();
+    }
+    QPoint IconCentre() const { return tray->geometry().center(); }
+    bool Seen(QSystemTrayIcon::ActivationReason r) const {
+        return std::find(reasons.begin(), reasons.end(), r) != reasons.end();
+    }
+
+    std::unique_ptr<ZOR> zor;
+    QSystemTrayIcon* tray = nullptr;
+    std::vector<QSystemTrayIcon::ActivationReason> reasons;
+};
+
+}  // namespace
+
+TEST_F(Tray, TheIconDocksWithItsToolTipAndMenu) {
+    EXPECT_TRUE(tray->isVisible());
+    EXPECT_EQ(tray->toolTip(), "ZOR");
+    EXPECT_EQ(tray->contextMenu(), zor->TrayMenu());
+    EXPECT_FALSE(tray->icon().isNull());
+    EXPECT_TRUE(zor->isVisible());
+}
+
+TEST_F(Tray, ADoubleClickTogglesTheWindowAndASingleClickDoesNot) {
+    const QRect at = tray->geometry();
+    ASSERT_TRUE(Click(IconCentre(), 1));
+    ASSERT_TRUE(WaitFor([&] { return Seen(QSystemTrayIcon::Trigger); }))
+        << at.x() << "," << at.y() << " " << at.width() << "x" << at.height() << " now "
+        << tray->geometry().x() << "," << tray->geometry().y() << " " << tray->geometry().width();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(zor->isVisible());
+    EXPECT_FALSE(Seen(QSystemTrayIcon::DoubleClick));
+
+    reasons.clear();
+    ASSERT_TRUE(Click(IconCentre(), 1, 2));
+    ASSERT_TRUE(WaitFor([&] { return Seen(QSystemTrayIcon::DoubleClick); }));
+    EXPECT_FALSE(zor->isVisible());
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Show Debug Window");
+
+    reasons.clear();
+    ASSERT_TRUE(Click(IconCentre(), 1, 2));
+    ASSERT_TRUE(WaitFor([&] { return Seen(QSystemTrayIcon::DoubleClick); }));
+    EXPECT_TRUE(zor->isVisible());
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Hide Debug Window");
+}
+
+TEST_F(Tray, MinimisingHidesIntoTheTrayAndTheMenuOffersToShow) {
+    // As the title bar's button does it: the window manager iconifies it.
+    ASSERT_TRUE(RunTool("xdotool", {"windowminimize", QString::number(zor->winId())}));
+    ASSERT_TRUE(WaitFor([&] { return !zor->isVisible(); }));
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Show Debug Window");
+    zor->ShowHideAction()->trigger();
+    ASSERT_TRUE(WaitFor([&] { return zor->windowHandle()->isExposed(); }));
+    // And through the program's own call.
+    zor->showMinimized();
+    ASSERT_TRUE(WaitFor([&] { return !zor->isVisible(); }));
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Show Debug Window");
+    // The menu's own entry brings it back at its normal size.
+    zor->ShowHideAction()->trigger();
+    EXPECT_TRUE(zor->isVisible());
+    EXPECT_FALSE(zor->isMinimized());
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Hide Debug Window");
+}
+
+TEST_F(Tray, ClosingHidesTheWindowAndTheProcessRunsOn) {
+    zor->setAttribute(Qt::WA_DeleteOnClose);  // as the process entry has it
+    QPointer<ZOR> alive(zor.get());
+    EXPECT_FALSE(zor->close());
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(alive.isNull());
+    EXPECT_FALSE(zor->isVisible());
+    EXPECT_TRUE(tray->isVisible());
+    EXPECT_EQ(zor->ShowHideAction()->text(), "Show Debug Window");
+    // Once quitting, the close goes through.
+    zor->terminateZOR();
+    EXPECT_FALSE(tray->isVisible());
+    zor.release()->close();  // deletes itself
+    ASSERT_TRUE(WaitFor([&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return alive.isNull();
+    }));
+}
+
+TEST_F(Tray, ScreenshotsOfTheDebugWindowAndOfTheOpenTrayMenu) {
+    // A machine of the framework traces into the window, and the menu's Exit
+    // posts the termination sentence into its queue.
+    CTestFsm machine(zor->Trace(), 31);
+    ASSERT_EQ(machine.StartFsm(), 0);
+    zor->SetController(&machine);
+    machine.PutSignal(std::make_unique<CPELSignal>(CTestFsm::kStart));
+    machine.PutSignal(std::make_unique<CPELSignal>(CTestFsm::kSaveA));
+    ASSERT_TRUE(machine.WaitForJobs(2));
+
+    // The window shows them; the picture is taken once the lines are painted.
+    ASSERT_TRUE(WaitFor([&] { return zor->TextView()->toPlainText().contains("JobFirst"); }));
+    WaitFor([] { return false; }, 300);  // let the paint requests run
+    EXPECT_TRUE(zor->isVisible());
+    EXPECT_TRUE(Shoot("debug-window.png", zor->frameGeometry()));
+
+    // The tray menu, opened by a right click on the icon.
+    zor->showHideWindow();  // into the tray: the menu offers to show it
+    ASSERT_FALSE(zor->isVisible());
+    ASSERT_TRUE(Click(IconCentre(), 3));
+    QMenu* menu = zor->TrayMenu();
+    ASSERT_TRUE(WaitFor([&] { return menu->isVisible(); }));
+    WaitFor([] { return false; }, 300);
+    QStringList entries;
+    for (QAction* a : menu->actions()) entries << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(entries, QStringList({"Show Debug Window", "&Help", "-", "&Exit"}));
+    const QRect around = menu->geometry().united(tray->geometry()).adjusted(-40, -4, 4, 40);
+    EXPECT_TRUE(Shoot("tray-menu.png", around));
+
+    // Exit from the open menu: the termination sentence reaches the machine.
+    const QRect exitEntry = menu->actionGeometry(zor->ExitAction());
+    ASSERT_TRUE(Click(menu->mapToGlobal(exitEntry.center()), 1));
+    ASSERT_TRUE(machine.WaitForJobs(3));
+    EXPECT_EQ(machine.Numbers().back(), 50024);
+    EXPECT_TRUE(WaitFor([&] { return !menu->isVisible(); }));
+    zor->SetController(nullptr);
+}
