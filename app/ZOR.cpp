@@ -29,8 +29,9 @@
 #include "WatchDogInterface.h"
 
 // The images live in the app library; a static library has to ask for them.
-static void InitZorResources() {
+static bool InitZorResources() {
     Q_INIT_RESOURCE(zor);
+    return true;
 }
 
 namespace {
@@ -43,7 +44,7 @@ const char* const kIconHelp = ":/images/help-3.png";
 const char* const kIconExit = ":/images/dialog-cancel-7.png";
 const char* const kIconTray = ":/images/control_panel.png";
 
-// The program version as the resource script spells it.
+// The program's version as its version resource spells it.
 const char* const kVersion = "5,3,1,447";
 
 // What a received termination sentence becomes: sentence 24 as signal 50024.
@@ -143,7 +144,7 @@ void ZOR::terminateZOR() {
 }
 
 void ZOR::BuildDebugWindow() {
-    InitZorResources();
+    [[maybe_unused]] static const bool resources = InitZorResources();
 
     m_textView = new QPlainTextEdit(this);
     m_textView->setMaximumBlockCount(kDebugWindowLines);

@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     int result = 0;
     {
         QApplication application(argc, argv);
+        QApplication::setApplicationName("zor");  // the window's title, as in the process
         QApplication::setQuitOnLastWindowClosed(false);
         result = RUN_ALL_TESTS();
     }

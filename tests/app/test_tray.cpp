@@ -24,12 +24,27 @@ namespace {
 
 // Runs an X tool while the event loop goes on (clicks need the application
 // to answer); true when it ran and succeeded.
-bool RunTool(const QString& program, const QStringList& args) {
+bool RunTool(const QString& program, const QStringList& args, QString* output = nullptr) {
     QProcess tool;
     tool.start(program, args);
     if (!tool.waitForStarted(5000)) return false;
     WaitFor([&] { return tool.state() == QProcess::NotRunning; }, 20000);
+    if (output) *output = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
     return tool.exitStatus() == QProcess::NormalExit && tool.exitCode() == 0;
+}
+
+// The visible debug window of process `pid`, or an empty text. The process
+// also owns the tray icon's small window, docked in the tray.
+QString VisibleWindowOf(qint64 pid) {
+    QString ids;
+    RunTool("xdotool", {"search", "--onlyvisible", "--pid", QString::number(pid)}, &ids);
+    for (const QString& id : ids.split('\n', Qt::SkipEmptyParts)) {
+        QString shape;
+        RunTool("xdotool", {"getwindowgeometry", "--shell", id}, &shape);
+        const QString width = shape.section("WIDTH=", 1).section('\n', 0, 0);
+        if (width.toInt() > 100) return id;
+    }
+    return {};
 }
 
 bool Click(const QPoint& at, int button, int times = 1) {
@@ -182,4 +197,25 @@ TEST_F(Tray, ScreenshotsOfTheDebugWindowAndOfTheOpenTrayMenu) {
     EXPECT_EQ(machine.Numbers().back(), 50024);
     EXPECT_TRUE(WaitFor([&] { return !menu->isVisible(); }));
     zor->SetController(nullptr);
+}
+
+TEST(TrayProcess, ClosingTheWindowOfTheRealProcessHidesItAndZorRunsOn) {
+    ASSERT_TRUE(WaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    QProcess zor;
+    zor.setWorkingDirectory(qEnvironmentVariable("TMPDIR"));
+    zor.start(ZOR_BINARY, {"-debug", "31"});
+    ASSERT_TRUE(zor.waitForStarted(10000));
+    QString window;
+    ASSERT_TRUE(WaitFor([&] { return !(window = VisibleWindowOf(zor.processId())).isEmpty(); }));
+    // The title bar's close, through the window manager (openbox: Alt+F4).
+    ASSERT_TRUE(RunTool("xdotool",
+                        {"windowactivate", "--sync", window, "key", "--clearmodifiers", "alt+F4"}));
+    EXPECT_TRUE(WaitFor([&] { return VisibleWindowOf(zor.processId()).isEmpty(); }));
+    EXPECT_EQ(zor.state(), QProcess::Running);
+    zor.terminate();
+    ASSERT_TRUE(WaitFor([&] { return zor.state() == QProcess::NotRunning; }, 20000));
+    EXPECT_EQ(zor.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(zor.exitCode(), 0);
+    const QString err = QString::fromLocal8Bit(zor.readAllStandardError());
+    EXPECT_FALSE(err.contains("no system tray")) << err.toStdString();
 }
