@@ -15,7 +15,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <iostream>
-#include <mutex>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -26,28 +25,16 @@
 
 namespace {
 
-// Stands in for the controller's external queue.
-class RecordingQueue : public CFsmBase {
+// Stands in for the controller's external queue: keeps what is posted.
+// Exit posts on the GUI thread, as does the test.
+class PostedSignals : public CFsmBase {
   public:
-    struct Posted {
-        int32_t number;
-        CFsmBase* sender;
-        std::string payload;
-        bool atBack;
-    };
-    void PutSignal(CPELSignalPtr signal, bool atBack) override {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_posted.push_back(
-            {signal->GetSignalNo(), signal->sender, std::string(signal->payload.view()), atBack});
+    void PutSignal(CPELSignalPtr signal, bool back) override {
+        received.push_back(std::move(signal));
+        atBack.push_back(back);
     }
-    std::vector<Posted> Posted_() {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        return m_posted;
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::vector<Posted> m_posted;
+    std::vector<CPELSignalPtr> received;
+    std::vector<bool> atBack;
 };
 
 const char* const kStartUpLine =
@@ -196,16 +183,16 @@ TEST_F(Surface, HelpShowsTheVersionInABoxOfItsOwn) {
 
 TEST_F(Surface, ExitPostsTheTerminationSentenceToTheControllersQueue) {
     zor->ExitAction()->trigger();  // no controller yet: nothing to post to
-    RecordingQueue controller;
+    PostedSignals controller;
     zor->SetController(&controller);
     zor->ExitAction()->trigger();
-    const auto posted = controller.Posted_();
-    ASSERT_EQ(posted.size(), 1u);
-    EXPECT_EQ(posted[0].number, 50024);
-    EXPECT_EQ(posted[0].sender, nullptr);
-    EXPECT_EQ(posted[0].payload, std::string("$ZQPEL,24,\n\r"));
-    EXPECT_EQ(posted[0].payload.size(), 12u);
-    EXPECT_TRUE(posted[0].atBack);
+    ASSERT_EQ(controller.received.size(), 1u);
+    const CPELSignal& posted = *controller.received[0];
+    EXPECT_EQ(posted.GetSignalNo(), 50024);
+    EXPECT_EQ(posted.sender, nullptr);
+    EXPECT_EQ(posted.payload.view(), std::string_view("$ZQPEL,24,\n\r"));
+    EXPECT_EQ(posted.payload.length(), 12);
+    EXPECT_TRUE(controller.atBack[0]);
     // The window itself stays until the controller asks it to quit.
     EXPECT_FALSE(zor->Quitting());
     EXPECT_TRUE(zor->isVisible());
