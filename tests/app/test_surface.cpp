@@ -12,10 +12,10 @@
 #include <QMessageBox>
 #include <QMetaMethod>
 #include <QPixmap>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QTimer>
 #include <iostream>
-#include <regex>
 #include <thread>
 #include <vector>
 
@@ -242,13 +242,13 @@ TEST_F(Surface, TraceOfManyThreadsArrivesWholeAndInEachThreadsOrder) {
         return true;
     }));
     const QStringList lines = ViewLines(*view);
-    const std::regex traced(R"(T(\d) line (\d\d))");
+    const QRegularExpression traced(R"(^T(\d) line (\d\d)$)");
     std::vector<int> next(kThreads, 0);
     int seen = 0;
     for (int i = 0; i < lines.size(); ++i) {
-        std::smatch m;
+        const QRegularExpressionMatch m = traced.match(lines[i]);
+        if (!m.hasMatch()) continue;
         const std::string line = lines[i].toStdString();
-        if (!std::regex_match(line, m, traced)) continue;
         ++seen;
         // Each echo whole: two empty lines before, the echo's line end after.
         ASSERT_GE(i, 2);
@@ -256,9 +256,9 @@ TEST_F(Surface, TraceOfManyThreadsArrivesWholeAndInEachThreadsOrder) {
         EXPECT_EQ(lines[i - 2], "");
         EXPECT_EQ(lines[i - 1], "");
         EXPECT_EQ(lines[i + 1], "") << line;
-        const int t = std::stoi(m[1]);
-        EXPECT_EQ(std::stoi(m[2]), next[t]) << line;
-        next[t] = std::stoi(m[2]) + 1;
+        const int t = m.captured(1).toInt();
+        EXPECT_EQ(m.captured(2).toInt(), next[t]) << line;
+        next[t] = m.captured(2).toInt() + 1;
     }
     EXPECT_EQ(seen, kThreads * kLines);
 }
