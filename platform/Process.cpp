@@ -342,13 +342,16 @@ void ProcessManager::ReapEnded() {
 }
 
 int ProcessManager::Wait(int pid, milliseconds limit) {
+    return WaitUntil(pid, Clock::now() + std::max(limit, milliseconds(0)));
+}
+
+int ProcessManager::WaitUntil(int pid, Clock::time_point deadline) {
     const std::size_t index = Find(pid);
     if (pid <= 0 || index == m_children.size()) {
         m_error = "process " + std::to_string(pid) +
                   " was not started by this process manager or was already waited for";
         return -1;
     }
-    const auto deadline = Clock::now() + std::max(limit, milliseconds(0));
     for (;;) {
         int status = 0;
         const pid_t r = ::waitpid(pid, &status, WNOHANG);
@@ -386,8 +389,7 @@ int ProcessManager::WaitAll(milliseconds limit) {
     // One after the other against one deadline: a child that never ends uses
     // up the time, the rest are then only looked at.
     for (const int pid : pids) {
-        const auto left = std::chrono::floor<milliseconds>(deadline - Clock::now());
-        if (Wait(pid, std::max(left, milliseconds(0))) < 0) failed = true;
+        if (WaitUntil(pid, deadline) < 0) failed = true;
     }
     return failed ? -1 : static_cast<int>(m_children.size());
 }

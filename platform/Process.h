@@ -115,6 +115,8 @@ class ProcessManager {
     // Forgets a child (closes its pidfd).
     void Forget(std::size_t index);
     std::size_t Find(int pid) const;
+    // Wait with a deadline (shared by every child in WaitAll).
+    int WaitUntil(int pid, std::chrono::steady_clock::time_point deadline);
 
     std::size_t m_capacity;
     std::vector<Child> m_children;
