@@ -169,26 +169,30 @@ std::optional<udp::socket> BindLoopback(asio::io_context& context, uint16_t port
 }
 
 // Runs the receive loop on `socket` until `onDatagram` returns false, the
-// deadline passes or the context is stopped.
-void ReceiveLoop(asio::io_context& context, udp::socket& socket,
+// deadline passes or the context is stopped. False, with the reason, when
+// receiving failed.
+bool ReceiveLoop(asio::io_context& context, udp::socket& socket,
                  const std::function<bool(const std::string&)>& onDatagram,
-                 std::optional<Clock::time_point> deadline) {
+                 std::optional<Clock::time_point> deadline, std::string& error) {
     std::vector<char> buffer(kMaxDatagram + 1);
     udp::endpoint from;
     bool done = false;
     std::function<void()> arm = [&]() {
-        socket.async_receive_from(asio::buffer(buffer), from,
-                                  [&](const boost::system::error_code& code, size_t n) {
-                                      if (code == asio::error::operation_aborted) return;
-                                      // Errors of a single receive (an ICMP report of an earlier
-                                      // send) do not end the loop.
-                                      if (!code && !onDatagram(std::string(buffer.data(), n))) {
-                                          done = true;
-                                          context.stop();
-                                          return;
-                                      }
-                                      arm();
-                                  });
+        socket.async_receive_from(
+            asio::buffer(buffer), from, [&](const boost::system::error_code& code, size_t n) {
+                if (code == asio::error::operation_aborted) return;
+                // A refused or reset report belongs to an earlier send; the
+                // socket goes on receiving. Anything else ends the loop.
+                const bool transient = code == asio::error::connection_refused ||
+                                       code == asio::error::connection_reset;
+                if (code && !transient) error = "receiving failed: " + code.message();
+                if ((code && !transient) || (!code && !onDatagram(std::string(buffer.data(), n)))) {
+                    done = true;
+                    context.stop();
+                    return;
+                }
+                arm();
+            });
     };
     arm();
     if (deadline) {
@@ -197,6 +201,7 @@ void ReceiveLoop(asio::io_context& context, udp::socket& socket,
     } else {
         context.run();
     }
+    return error.empty();
 }
 
 // ---- commands -----------------------------------------------------------
@@ -280,14 +285,15 @@ int RunAlive(const Invocation& inv) {
     const auto start = Clock::now();
     if (!SendFrom(*socket, *to, zorctl::Sentence(100), error)) return Failure(inv.command, error);
     bool answered = false;
-    ReceiveLoop(
+    const bool received = ReceiveLoop(
         context, *socket,
         [&answered](const std::string& datagram) {
             // Whatever else ZOR relays to the GUI meanwhile is not the answer.
             answered = datagram.rfind("$ZQPEL,101,", 0) == 0;
             return !answered;
         },
-        start + std::chrono::milliseconds(*timeoutMs));
+        start + std::chrono::milliseconds(*timeoutMs), error);
+    if (!received) return Failure(inv.command, error);
     if (!answered)
         return Failure(inv.command, "no answer from ZOR at " + inv.to.host + ":" +
                                         std::to_string(inv.to.port) + " within " +
@@ -327,14 +333,16 @@ int RunWatch(const Invocation& inv) {
     stop.async_wait([&context](const boost::system::error_code&, int) { context.stop(); });
     std::cerr << "zorctl watch: listening on 127.0.0.1:" << *port << " (Ctrl-C ends)" << std::endl;
     long seen = 0;
-    ReceiveLoop(
+    const bool received = ReceiveLoop(
         context, *socket,
         [&](const std::string& datagram) {
             std::cout << UtcStamp() << ' ' << peer::Escape(datagram) << std::endl;
-            return *count == 0 || ++seen < *count;
+            // Output that can no longer be written ends the watch.
+            return std::cout && (*count == 0 || ++seen < *count);
         },
-        std::nullopt);
-    return std::cout ? kOk : kFailed;
+        std::nullopt, error);
+    if (!received) return Failure(inv.command, error);
+    return std::cout ? kOk : Failure(inv.command, "cannot write the output");
 }
 
 int RunStatus(const Invocation& inv) {
