@@ -17,10 +17,12 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
+#include <cmath>
+#include <cstring>
+#include <ctime>
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -373,6 +375,25 @@ TEST(Zorctl, AliveAndWatchFailClearlyWhenTheGuiPortIsTaken) {
 
 // ---- watch ------------------------------------------------------------------
 
+// Seconds between a stamp "YYYY-MM-DDTHH:MM:SS.mmmZ", read as UTC, and now;
+// a large value for anything else.
+double StampAge(const std::string& stamp) {
+    const char* shape = "dddd-dd-ddTdd:dd:dd.dddZ";
+    if (stamp.size() != std::strlen(shape)) return 1e9;
+    for (size_t i = 0; i < stamp.size(); ++i) {
+        const bool digit = stamp[i] >= '0' && stamp[i] <= '9';
+        if (shape[i] == 'd' ? !digit : stamp[i] != shape[i]) return 1e9;
+    }
+    std::tm parts{};
+    parts.tm_year = std::stoi(stamp.substr(0, 4)) - 1900;
+    parts.tm_mon = std::stoi(stamp.substr(5, 2)) - 1;
+    parts.tm_mday = std::stoi(stamp.substr(8, 2));
+    parts.tm_hour = std::stoi(stamp.substr(11, 2));
+    parts.tm_min = std::stoi(stamp.substr(14, 2));
+    parts.tm_sec = std::stoi(stamp.substr(17, 2));
+    return std::difftime(std::time(nullptr), timegm(&parts));
+}
+
 TEST(Zorctl, WatchPrintsEachDatagramWithAUtcStampUntilStopped) {
     for (const auto& args :
          {std::vector<std::string>{"watch"}, std::vector<std::string>{"watch", "--port", "4012"}}) {
@@ -393,14 +414,12 @@ TEST(Zorctl, WatchPrintsEachDatagramWithAUtcStampUntilStopped) {
         EXPECT_EQ(watch.Finish(5000), 0);
 
         std::istringstream out(watch.Out());
-        const std::regex line(R"((\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z) (.*))");
         const std::string expected[] = {"$ZQPEL,101,\\n\\r", "a\\x00\\x7f\\t\\\\", ""};
         for (const std::string& text : expected) {
             std::string got;
             std::getline(out, got);
-            std::smatch m;
-            ASSERT_TRUE(std::regex_match(got, m, line)) << got;
-            EXPECT_EQ(m[2], text);
+            EXPECT_LT(std::abs(StampAge(got.substr(0, 24))), 60) << got;
+            EXPECT_EQ(got.substr(std::min<size_t>(got.size(), 25)), text) << got;
         }
     }
 }
