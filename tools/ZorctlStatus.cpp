@@ -2,28 +2,14 @@
 
 #include <DBconnection.h>
 #include <PeerSupport.h>
+#include <Process.h>
 #include <ProcessDatabase.h>
 
 #include <algorithm>
-#include <fstream>
 
 namespace zorctl {
 
 namespace {
-
-// Until the platform seam's check is available to this tool: a process
-// runs while the process table has it and it has not ended (a zombie has).
-bool ProcessAlive(int pid) {
-    if (pid <= 0) return false;
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(stat, line)) return false;
-    // "pid (command) state ...": the command may itself hold ")".
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos || close + 2 >= line.size()) return false;
-    const char state = line[close + 2];
-    return state != 'Z' && state != 'X' && state != 'x';
-}
 
 // One statement handle, freed whichever way the read ends.
 class Statement {
@@ -81,7 +67,7 @@ std::optional<std::vector<RegisteredProcess>> ReadRegisteredProcesses(const std:
         RegisteredProcess row;
         row.pid = pidIndicator == SQL_NULL_DATA ? 0 : static_cast<int>(pid);
         row.name = nameIndicator == SQL_NULL_DATA ? "" : std::string(name);
-        row.alive = ProcessAlive(row.pid);
+        row.alive = row.pid > 0 && platform::IsProcessRunning(row.pid);
         rows.push_back(row);
     }
     if (!ok) {
