@@ -304,8 +304,9 @@ TEST(Zorctl, EveryCommandHasHelp) {
 
 // ---- alive ----------------------------------------------------------------
 
-// Stands in for ZOR's command port: answers the alive query as ZOR does, at
-// the GUI's port, after some other traffic for the GUI.
+// Stands in for ZOR's command port: sends other traffic for the GUI to the
+// GUI's port after the alive query, and then (if it answers) the answer, as
+// ZOR does.
 class AliveResponder {
   public:
     explicit AliveResponder(bool answers) : m_zor(4001) {
@@ -315,10 +316,11 @@ class AliveResponder {
                 if (!datagram) continue;
                 m_received.push_back(*datagram);
                 if (*datagram == "$ZQPEL,stop") return;
-                if (answers && *datagram == "$ZQPEL,100,\n\r") {
-                    m_zor.SendTo("$ZQPEL,32\n\r", 4002);
-                    m_zor.SendTo("$ZQPEL,101,\n\r", 4002);
-                }
+                if (*datagram != "$ZQPEL,100,\n\r") continue;
+                // What ZOR relays to the GUI meanwhile is no answer.
+                m_zor.SendTo("$ZQPEL,32\n\r", 4002);
+                m_zor.SendTo("$ZQPEL,1010,\n\r", 4002);
+                if (answers) m_zor.SendTo("$ZQPEL,101,\n\r", 4002);
             }
         });
     }
@@ -371,6 +373,12 @@ TEST(Zorctl, AliveAndWatchFailClearlyWhenTheGuiPortIsTaken) {
         EXPECT_THAT(r.err, HasSubstr("cannot bind 127.0.0.1:4002"));
         EXPECT_THAT(r.err, HasSubstr("is the GUI"));
     }
+}
+
+TEST(Zorctl, AnUnresolvableDestinationExitsWith1) {
+    const Result r = RunZorctl({"--to", "no.such.host.invalid:4001", "shutdown"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_THAT(r.err, HasSubstr("cannot resolve no.such.host.invalid"));
 }
 
 // ---- watch ------------------------------------------------------------------
