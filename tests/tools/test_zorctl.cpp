@@ -487,11 +487,15 @@ TEST(ZorctlStatus, AnEmptyListIsNoFailure) {
     EXPECT_THAT(r.out, HasSubstr("(no process registered)"));
 }
 
-TEST(ZorctlStatus, AnUnreachableDatabaseExitsWith1) {
+TEST(ZorctlStatus, AnUnreachableOrUnreadableDatabaseExitsWith1) {
     zortest::SuiteDb db({/*demo=*/true});
     const Result unknown = RunZorctl({"status", "--dsn", "NOSUCHDSN"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_THAT(unknown.err, HasSubstr("cannot log in to the data source \"NOSUCHDSN\""));
+    db.Exec("DROP TABLE pid_list");
+    const Result noTable = RunZorctl({"status"});
+    EXPECT_EQ(noTable.status, 1);
+    EXPECT_THAT(noTable.err, HasSubstr("cannot read the process-id list"));
     db.RemoveDatabaseFile();
     const Result missing = RunZorctl({"status"});
     EXPECT_EQ(missing.status, 1);
