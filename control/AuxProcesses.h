@@ -196,18 +196,25 @@ class CAuxProcesses {
     platform::ProcessManager& Processes() { return m_processes; }
 
   private:
-    struct Launch;
-    struct RestartNames;
+    struct BridgeLaunch;
+    struct PerUserLaunch;
+    struct ImageLaunch;
+    static const BridgeLaunch kTide;
+    static const BridgeLaunch kKeel;
+    static const BridgeLaunch kSvp;
+    static const PerUserLaunch kApplanix;
+    static const PerUserLaunch kSrh;
+    static const ImageLaunch kVmb;
+    static const ImageLaunch kSpo;
 
+    void StartBridge(const BridgeLaunch& launch);
+    void StartPerUser(const PerUserLaunch& launch);
+    void StartByImage(const ImageLaunch& launch, const std::string& suffix);
     // Starts one command line; the process id or -1 (the process layer's
     // reason goes to the data trace).
     int Spawn(const std::string& commandLine, const platform::LaunchOptions& options);
-    // Reads the bridge executable path (empty when the read fails).
+    // The bridge executable (empty when the read fails).
     std::string BridgePath();
-    // Reads a ship parameter column; false when it failed or is empty.
-    bool ReadComParams(const char* column, std::string& value);
-    void StartPerUser(const Launch& launch);
-    void StartByImage(const Launch& launch, bool vmbDebug);
     int TokenInt(const std::string& name);
     void Report(int number);
     void Register(int pid, const char* name);
