@@ -81,6 +81,10 @@ class CGridServerClient : public QObject {
     // Requests asked for and not yet finished (queued ones included).
     int PendingRequests() const { return m_pending.load(); }
 
+  signals:
+    // The last pending request has finished.
+    void Idle();
+
   public slots:
     // Ends every "Tessera.exe" (exact name), then starts "./Tessera.exe"
     // detached in the working directory, with the trace lines of each step.
