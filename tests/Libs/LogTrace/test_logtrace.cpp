@@ -50,4 +50,33 @@ TEST(LogTraceSink, ConcurrentAppendsStayWhole) {
     }
 }
 
+// The echo is buffered: whatever the volume, what reaches standard error is
+// each call's text and line end, whole and in order per thread.
+TEST(LogTraceSink, ConcurrentEchoesStayWholeLines) {
+    TraceCaptureGuard capture;
+    LogTrace trace("", 0);
+    trace.SetConsole(true);
+    testing::internal::CaptureStderr();
+    auto writer = [&](char c) {
+        for (int i = 0; i < 300; ++i) trace.Append("%c%s", c, std::string(999 + i, c).c_str());
+    };
+    std::thread a(writer, 'a'), b(writer, 'b');
+    a.join();
+    b.join();
+    LogTrace::FlushAll();
+    const std::string echoed = testing::internal::GetCapturedStderr();
+    size_t lengths[2] = {1000, 1000}, count = 0, start = 0;
+    for (size_t end; (end = echoed.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = echoed.substr(start, end - start);
+        ASSERT_FALSE(line.empty());
+        ASSERT_EQ(line.find_first_not_of(line[0]), std::string::npos);
+        size_t& expected = lengths[line[0] == 'a' ? 0 : 1];
+        ASSERT_EQ(line.size(), expected);
+        ++expected;
+        ++count;
+    }
+    EXPECT_EQ(start, echoed.size());
+    EXPECT_EQ(count, 600u);
+}
+
 }  // namespace
