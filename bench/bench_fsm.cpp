@@ -2,6 +2,7 @@
 // hands integers between the same two threads through a mutex and a
 // condition variable. Items per second are signals dispatched.
 #include <ApplFsm.h>
+#include <TraceFileAppender.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <log4cplus/configurator.h>
@@ -190,6 +191,7 @@ class TraceScene {
         auto& hierarchy = log4cplus::Logger::getDefaultHierarchy();
         hierarchy.resetConfiguration();
         if (config == TraceConfig::Sample) {
+            RegisterTraceFileAppender();
             log4cplus::PropertyConfigurator::doConfigure(LOG4CPLUS_TEXT(ZOR_SAMPLE_LOG_CONFIG));
         } else {
             std::istringstream text(kFlushPerLineConfig);

@@ -13,6 +13,7 @@
 // sigterm mode how many were written in the end ("wrote N").
 #include <LogTrace.h>
 #include <StopSignals.h>
+#include <TraceFileAppender.h>
 #include <log4cplus/configurator.h>
 #include <log4cplus/initializer.h>
 #include <poll.h>
@@ -55,6 +56,7 @@ int main(int argc, char* argv[]) {
     const int stopFd = platform::StopSignalDescriptor();
 
     log4cplus::Initializer logging;
+    RegisterTraceFileAppender();
     log4cplus::PropertyConfigurator::doConfigure(LOG4CPLUS_C_STR_TO_TSTRING(argv[1]));
     {
         LogTrace trace("", 0);
