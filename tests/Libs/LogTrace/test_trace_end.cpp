@@ -3,6 +3,7 @@
 // trace file) and the echo on standard error, and is ended each way ZOR can
 // end. Afterwards the trace files and the echo hold every line written, in
 // order, each exactly once.
+#include <TraceFileAppender.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -137,6 +139,12 @@ class TraceWriterRun {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::vector<std::string> TraceLines() const { return TraceFileLines(m_dir / "log"); }
+    // Size of the newest rolled trace file; 0 when there is none.
+    std::uintmax_t RolledSize() const {
+        std::error_code error;
+        const auto size = fs::file_size(m_dir / "log" / "zor-trace.log.1", error);
+        return error ? 0 : size;
+    }
     std::vector<std::string> EchoLines() const { return ReadLines(m_dir / "echo.txt"); }
 
   private:
@@ -157,6 +165,9 @@ TEST(TraceEnd, EveryLineWrittenBeforeTheEndIsKept) {
         ASSERT_EQ(run.Wait(std::chrono::seconds(60)), 0);
         EXPECT_EQ(Mismatch(run.TraceLines(), kLines), "");
         EXPECT_EQ(Mismatch(run.EchoLines(), kLines), "");
+        // The file rolled at its limit (5 MB), give or take one size check.
+        EXPECT_GT(run.RolledSize(), 5u * 1024 * 1024);
+        EXPECT_LE(run.RolledSize(), 5u * 1024 * 1024 + zor::TraceFileAppender::kCheckBytes + 128);
     }
 }
 
