@@ -120,10 +120,19 @@ void LogTrace::Append(const char* format, ...) {
 
 void LogTrace::VAppend(const char* format, va_list args) {
     if (format == nullptr) return;
-    // The message handed to log4cplus; the thread's own, so that its storage
-    // is reused from call to call. Text is formatted before the lock:
+    // The message handed to log4cplus: the thread's own, so that its storage
+    // is reused from call to call, except in an Append made from within
+    // another one on the same thread (an appender that traces), which must
+    // leave the outer call's text alone. Text is formatted before the lock:
     // callers only queue for the output itself.
-    thread_local log4cplus::tstring message;
+    thread_local log4cplus::tstring reused;
+    thread_local int depth = 0;
+    log4cplus::tstring nested;
+    log4cplus::tstring& message = depth == 0 ? reused : nested;
+    struct Depth {
+        Depth() { ++depth; }
+        ~Depth() { --depth; }
+    } inCall;
     const char* whole = nullptr;
     if (std::strcmp(format, "%s") == 0) {
         // The machines compose their lines themselves and pass them as "%s":

@@ -2,9 +2,11 @@
 #include <LogTrace.h>
 #include <TraceCapture.h>
 #include <gtest/gtest.h>
+#include <log4cplus/spi/loggingevent.h>
 
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -77,6 +79,40 @@ TEST(LogTraceSink, ConcurrentEchoesStayWholeLines) {
     }
     EXPECT_EQ(start, echoed.size());
     EXPECT_EQ(count, 600u);
+}
+
+// An appender that traces from within the trace log's own output: the inner
+// call goes through (the lock is recursive) and leaves the outer call's text
+// as it was.
+class TracingAppender : public log4cplus::Appender {
+  public:
+    explicit TracingAppender(LogTrace& trace) : m_trace(trace) {}
+    ~TracingAppender() override { destructorImpl(); }
+    void close() override {}
+
+  protected:
+    void append(const log4cplus::spi::InternalLoggingEvent& event) override {
+        if (event.getMessage() == "outer") m_trace.Append("%s", "inner");
+    }
+
+  private:
+    LogTrace& m_trace;
+};
+
+TEST(LogTraceSink, AppendFromWithinAnAppendKeepsBothTexts) {
+    TraceCaptureGuard capture;
+    LogTrace trace("", 0);
+    trace.SetConsole(true);
+    auto logger = log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("LogTrace"));
+    log4cplus::SharedAppenderPtr tracing(new TracingAppender(trace));
+    logger.addAppender(tracing);
+    testing::internal::CaptureStderr();
+    trace.Append("%s", "outer");
+    LogTrace::FlushAll();
+    const std::string echoed = testing::internal::GetCapturedStderr();
+    logger.removeAppender(tracing);
+    EXPECT_EQ(echoed, "inner\nouter\n");
+    EXPECT_EQ(capture.Lines(), (std::vector<std::string>{"outer", "inner"}));
 }
 
 }  // namespace
