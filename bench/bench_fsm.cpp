@@ -3,6 +3,8 @@
 // condition variable. Items per second are signals dispatched.
 #include <ApplFsm.h>
 #include <TraceFileAppender.h>
+#include <ace/Guard_T.h>
+#include <ace/Token.h>
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <log4cplus/configurator.h>
@@ -14,9 +16,11 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdarg>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -226,14 +230,47 @@ class TraceScene {
     int m_savedStderr = -1;
 };
 
-// Arguments: configuration (0 flush per line, 1 sample), echo (0 off,
+// The trace log as it was before buffering, for the baseline: each call
+// logged, then echoed on unbuffered standard error with a flush of its own.
+class FlushPerLineTrace : public LogTrace {
+  public:
+    FlushPerLineTrace()
+        : LogTrace("", 0), m_logger(log4cplus::Logger::getInstance(LOG4CPLUS_TEXT("LogTrace"))) {}
+    void Append(const char* format, ...) override {
+        char text[kMaxText + 1];
+        va_list args;
+        va_start(args, format);
+        int n = std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        if (n < 0) return;
+        ACE_Guard<ACE_Token> guard(m_lock);
+        m_logger.forcedLog(log4cplus::DEBUG_LOG_LEVEL, LOG4CPLUS_C_STR_TO_TSTRING(text));
+        if (Console()) {
+            std::fputs(text, stderr);
+            std::fputc('\n', stderr);
+            std::fflush(stderr);
+        }
+    }
+
+  private:
+    ACE_Token m_lock;
+    log4cplus::Logger m_logger;
+};
+
+// Arguments: configuration and trace log (0 as before buffering, 1 the
+// sample configuration and the buffered trace log), echo (0 off,
 // 1 /dev/null, 2 file).
 void BM_ExternalDispatchTracedSample(benchmark::State& state) {
-    TraceScene scene(static_cast<TraceConfig>(state.range(0)), static_cast<Echo>(state.range(1)));
+    const auto config = static_cast<TraceConfig>(state.range(0));
+    TraceScene scene(config, static_cast<Echo>(state.range(1)));
     {
-        LogTrace trace("", 0);
-        trace.SetConsole(state.range(1) != 0);
-        CBenchFsm fsm(&trace, 31);
+        std::unique_ptr<LogTrace> trace;
+        if (config == TraceConfig::Sample)
+            trace = std::make_unique<LogTrace>("", 0);
+        else
+            trace = std::make_unique<FlushPerLineTrace>();
+        trace->SetConsole(state.range(1) != 0);
+        CBenchFsm fsm(trace.get(), 31);
         fsm.StartFsm(0);
         for (auto _ : state) {
             RunBatch(fsm, false);
