@@ -12,6 +12,7 @@
 #include <ace/OS_NS_sys_time.h>
 #include <ace/Thread_Manager.h>
 
+#include <atomic>
 #include <cstdio>
 #include <memory>
 
@@ -93,8 +94,10 @@ class CApplFsm : public CFsm<Owner, Signal> {
             this->TraceError("InitJob threw");
         }
         const long flags = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
-        if (m_threadManager->spawn(&TimerEntry, this, flags, nullptr, nullptr, priority) == -1 ||
-            m_threadManager->spawn(&WorkerEntry, this, flags, nullptr, nullptr, priority) == -1) {
+        if (m_threadManager->spawn(&TimerEntry, this, flags, &m_timerThread.id, nullptr,
+                                   priority) == -1 ||
+            m_threadManager->spawn(&WorkerEntry, this, flags, &m_workerThread.id, nullptr,
+                                   priority) == -1) {
             this->TraceError("StartFsm: cannot start the machine's threads");
             m_threadManager->cancel_all();
             m_input->PutExternal(std::make_unique<Signal>(-1), false);
@@ -149,6 +152,11 @@ class CApplFsm : public CFsm<Owner, Signal> {
         }
         m_abandoned = true;
         AbandonedLine();
+        // The thread that did end (the timer's, as a rule) is joined all the
+        // same: only the stuck one is left to itself.
+        for (Thread* thread : {&m_timerThread, &m_workerThread}) {
+            if (thread->ended) m_threadManager->join(thread->id);
+        }
         return false;
     }
 
@@ -221,6 +229,7 @@ class CApplFsm : public CFsm<Owner, Signal> {
             self->m_input->Run(self->m_threadManager.get());
         } catch (...) {
         }
+        self->m_workerThread.ended = true;
         return 0;
     }
     static ACE_THR_FUNC_RETURN TimerEntry(void* arg) {
@@ -229,8 +238,14 @@ class CApplFsm : public CFsm<Owner, Signal> {
             self->m_timer->Run(self->m_threadManager.get());
         } catch (...) {
         }
+        self->m_timerThread.ended = true;
         return 0;
     }
+
+    struct Thread {
+        ACE_thread_t id{};
+        std::atomic<bool> ended{false};  // its entry function has returned
+    };
 
     LogTrace* m_trace;
     std::unique_ptr<InputType> m_input;
@@ -238,6 +253,8 @@ class CApplFsm : public CFsm<Owner, Signal> {
     std::unique_ptr<ACE_Thread_Manager> m_threadManager;
     bool m_started = false;
     bool m_running = false;
+    Thread m_timerThread;
+    Thread m_workerThread;
     bool m_abandoned = false;  // a job outlived StopAndJoin's limits
     int m_stopWaitSeconds = kStopWaitSeconds;
     int m_joinWaitSeconds = kJoinWaitSeconds;
