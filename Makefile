@@ -3,7 +3,7 @@
 GENERATOR := -G Ninja
 CTEST     := ctest --output-on-failure --no-tests=error -j2
 
-.PHONY: all deps build test test-release test-asan test-tsan bench fuzz run clean
+.PHONY: all deps build test test-release test-asan test-tsan bench fuzz run package clean
 
 all: build
 
@@ -49,6 +49,10 @@ fuzz: deps
 # ZOR on the demo suite, in the foreground (Ctrl-C ends it).
 run:
 	scripts/run-demo
+
+# The Debian package of the release build: build/zor_<version>_<arch>.deb.
+package: build
+	cmake --build build --target package
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz

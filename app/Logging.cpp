@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "Paths.h"
+#include "TraceFileAppender.h"
 
 namespace {
 
@@ -38,6 +39,7 @@ std::string ConfigureLogging() {
                      kLogConfigurationName, platform::DataFolder().c_str());
         return path;
     }
+    RegisterTraceFileAppender();
     try {
         log4cplus::PropertyConfigurator::doConfigure(LOG4CPLUS_STRING_TO_TSTRING(path));
     } catch (const std::exception& error) {

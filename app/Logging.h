@@ -15,7 +15,8 @@ inline constexpr const char* kLogConfigurationName = "log4cplus_configureZOR.ini
 // readable regular file.
 std::string LogConfigurationPath();
 
-// Configures the default logger hierarchy from LogConfigurationPath(). Leaves
+// Configures the default logger hierarchy from LogConfigurationPath(), with
+// ZOR's own appender types known (zor::TraceFileAppender). Leaves
 // logging unconfigured, and says so on standard error, when there is no file.
 // Returns the file used (empty for none).
 std::string ConfigureLogging();

@@ -163,6 +163,8 @@ void ZOR::BuildDebugWindow() {
             Qt::DirectConnection);
 
     m_messageHandler = std::make_unique<CDebugMessageHandler>();
+    // The trace echo through std::cerr, where the window sees it.
+    m_trace->SetConsoleStream(&std::cerr);
 
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         const QSize desktop = screen->size();

@@ -120,6 +120,7 @@ void BM_TraceFloodIntoDebugWindow(benchmark::State& state) {
 
     LogTrace trace("", 0);
     trace.SetConsole(true);
+    trace.SetConsoleStream(&std::cerr);
     CFloodFsm first(&trace, "FloodA");
     CFloodFsm second(&trace, "FloodB");
     first.StartFsm(0);

@@ -118,8 +118,10 @@ CGetToken& CGetToken::instance() {
 std::string CGetToken::tokenFilePath() {
     return platform::DataFolder() + "PELTokens.json";
 }
+// Beside the token file, not in the temporary folder: every process that
+// shares the token file must take the same lock, whatever its TMPDIR.
 std::string CGetToken::lockFilePath() {
-    return platform::TempFolder() + "token.lck";
+    return platform::DataFolder() + "token.lck";
 }
 std::string CGetToken::missingTokenFilePath() {
     return platform::TempFolder() + "missingtokens.txt";

@@ -2,7 +2,7 @@
 // Read access to the suite's tokens: named run-time parameters kept in the
 // shared JSON token file "PELTokens.json" in the data folder. Other programs
 // of the suite read and write that file under the byte-range lock of the
-// lock file "token.lck" in the temporary folder; every request here re-reads
+// lock file "token.lck" beside it in the data folder; every request re-reads
 // the file under that lock, so changes by other programs are seen at once.
 // When the token file does not exist at start, it is built from the suite's
 // token database "zpel.db" (SQLite, through Qt SQL). Tokens asked for but not

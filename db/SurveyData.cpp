@@ -69,7 +69,8 @@ bool CSurveyData::loadSurvey(const std::string& group) {
     m_previousSurveys.removeDuplicates();
 
     // Each earlier survey once, as "name:line", in name order; a later
-    // entry for a name wins.
+    // entry for a name wins. The name is data: one arg call, so that a "%1"
+    // inside it is never taken for a placeholder.
     QMap<QString, int> lines;
     for (const QString& entry : qAsConst(m_previousSurveys)) {
         const QStringList parts = entry.split(':', Qt::SkipEmptyParts);
@@ -78,7 +79,7 @@ bool CSurveyData::loadSurvey(const std::string& group) {
     }
     m_previousSurveys.clear();
     for (auto it = lines.cbegin(); it != lines.cend(); ++it)
-        m_previousSurveys << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
+        m_previousSurveys << QStringLiteral("%1:%2").arg(it.key(), QString::number(it.value()));
 
     m_currentLine = integer(m_settings, "CurrLine", 0);
     m_settings.endGroup();

@@ -4,7 +4,7 @@
 //
 // Lifecycle: construct (queues and timer exist, so signals posted before
 // the start wait for it), StartFsm (InitJob runs once on the calling thread,
-// then the threads start), StopFsm from the concrete destructor.
+// then the threads start), StopAndJoin from the concrete destructor.
 
 #include <Fsm.h>
 #include <FsmInput.h>
@@ -12,7 +12,13 @@
 #include <ace/OS_NS_sys_time.h>
 #include <ace/Thread_Manager.h>
 
+#include <atomic>
+#include <cstdio>
 #include <memory>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 template <class Owner, class Signal>
 class CApplFsm : public CFsm<Owner, Signal> {
@@ -25,6 +31,8 @@ class CApplFsm : public CFsm<Owner, Signal> {
 
     // How long StopFsm waits for the threads.
     static constexpr int kStopWaitSeconds = 10;
+    // How much longer StopAndJoin waits for a job that outlived StopFsm's wait.
+    static constexpr int kJoinWaitSeconds = 10;
 
     CApplFsm(const char* name, int32_t initialState, LogTrace* trace, uint8_t debugMask)
         : Base(name, initialState, trace, debugMask),
@@ -34,10 +42,17 @@ class CApplFsm : public CFsm<Owner, Signal> {
           m_threadManager(std::make_unique<ACE_Thread_Manager>()) {}
 
     // The concrete machine stops the threads in its own destructor, before
-    // its members go:  if (StopFsm() != 0) JoinFsm();
-    // This is the safety net for the framework's own parts.
+    // its members go:  StopAndJoin();
+    // This is the safety net for the framework's own parts. When a job never
+    // returned, the queues, the timer and the thread manager are leaked on
+    // purpose: the job's thread still runs in them (and the thread manager's
+    // own destructor would wait for it without end).
     ~CApplFsm() override {
-        if (StopFsm() != 0) JoinFsm();
+        if (!StopAndJoin()) {
+            KeepForever(m_input.release());
+            KeepForever(m_timer.release());
+            KeepForever(m_threadManager.release());
+        }
     }
 
     // Ordinary posts go to the back of the external queue, urgent ones to
@@ -79,8 +94,10 @@ class CApplFsm : public CFsm<Owner, Signal> {
             this->TraceError("InitJob threw");
         }
         const long flags = THR_NEW_LWP | THR_JOINABLE | THR_INHERIT_SCHED;
-        if (m_threadManager->spawn(&TimerEntry, this, flags, nullptr, nullptr, priority) == -1 ||
-            m_threadManager->spawn(&WorkerEntry, this, flags, nullptr, nullptr, priority) == -1) {
+        if (m_threadManager->spawn(&TimerEntry, this, flags, &m_timerThread.id, nullptr,
+                                   priority) == -1 ||
+            m_threadManager->spawn(&WorkerEntry, this, flags, &m_workerThread.id, nullptr,
+                                   priority) == -1) {
             this->TraceError("StartFsm: cannot start the machine's threads");
             m_threadManager->cancel_all();
             m_input->PutExternal(std::make_unique<Signal>(-1), false);
@@ -99,9 +116,8 @@ class CApplFsm : public CFsm<Owner, Signal> {
         if (!m_running) return 0;
         m_threadManager->cancel_all();
         PutSignal(std::make_unique<Signal>(-1), false);
-        ACE_Time_Value deadline = ACE_OS::gettimeofday() + ACE_Time_Value(kStopWaitSeconds);
-        if (m_threadManager->wait(&deadline) == -1) {
-            this->TraceError("StopFsm: threads still running after %d s", kStopWaitSeconds);
+        if (!WaitForThreads(m_stopWaitSeconds)) {
+            this->TraceError("StopFsm: threads still running after %d s", m_stopWaitSeconds);
             return -1;
         }
         m_running = false;
@@ -110,10 +126,44 @@ class CApplFsm : public CFsm<Owner, Signal> {
 
     // Waits, without a limit, for threads that StopFsm gave up on: a job
     // that still runs must finish before the machine it works on is freed.
+    // A job that never returns keeps this call from ever returning: use
+    // StopAndJoin where the process must be able to end.
     void JoinFsm() {
         if (!m_running) return;
         m_threadManager->wait();
         m_running = false;
+    }
+
+    // The one call for a concrete machine's destructor, and for an owner
+    // before it frees a machine. Stops the threads (StopFsm) and, when a job
+    // still runs, waits kJoinWaitSeconds more. True when the threads ended:
+    // the machine may be freed. False when a job still runs after both
+    // limits: an error line goes to the trace (whatever the debug mask) and to
+    // standard error, and the framework leaves its own parts allocated (see
+    // the destructor). An owner that gets false should not free the machine
+    // either (release its pointer): the job still uses the machine's members.
+    // Once false, later calls return false at once.
+    bool StopAndJoin() {
+        if (m_abandoned) return false;
+        if (StopFsm() == 0) return true;
+        if (WaitForThreads(m_joinWaitSeconds)) {
+            m_running = false;
+            return true;
+        }
+        m_abandoned = true;
+        AbandonedLine();
+        // The thread that did end (the timer's, as a rule) is joined all the
+        // same: only the stuck one is left to itself.
+        for (Thread* thread : {&m_timerThread, &m_workerThread}) {
+            if (thread->ended) m_threadManager->join(thread->id);
+        }
+        return false;
+    }
+
+    // Shorter limits for StopFsm and StopAndJoin (tests).
+    void SetStopLimits(int stopSeconds, int joinSeconds) {
+        m_stopWaitSeconds = stopSeconds;
+        m_joinWaitSeconds = joinSeconds;
     }
 
     // Starts a one-shot timer that posts signal `emitNumber`, carrying the
@@ -136,6 +186,36 @@ class CApplFsm : public CFsm<Owner, Signal> {
     bool Running() const { return m_running; }
 
   private:
+    // A part left to a thread that may still run: never freed, and not a
+    // leak for the leak checker either.
+    static void KeepForever(const void* part) {
+#if defined(__SANITIZE_ADDRESS__)
+        __lsan_ignore_object(part);
+#else
+        (void)part;
+#endif
+    }
+
+    // True when the threads ended within `seconds`.
+    bool WaitForThreads(int seconds) {
+        ACE_Time_Value deadline = ACE_OS::gettimeofday() + ACE_Time_Value(seconds);
+        return m_threadManager->wait(&deadline) != -1;
+    }
+
+    void AbandonedLine() {
+        char text[fsm_trace::kDataLine];
+        std::snprintf(text, sizeof text,
+                      "machine %s: a job still runs %d s after the stop; the machine is left "
+                      "allocated",
+                      this->Name().c_str(), m_stopWaitSeconds + m_joinWaitSeconds);
+        // A data line whatever the mask: the process is about to end without
+        // this machine's clean-up, and that must show.
+        fsm_trace::DataText(m_trace, this->TraceFlags() | FSM_TRACE_DATA, this->Name().c_str(),
+                            "\n\tERROR: %s", text);
+        // The trace echoes to standard error itself when its console is on.
+        if (m_trace == nullptr || !m_trace->Console()) std::fprintf(stderr, "ERROR: %s\n", text);
+    }
+
     void TimerTrace(bool start, int32_t emitNumber, unsigned delay) {
         if (m_trace == nullptr || !(this->TraceFlags() & FSM_TRACE_TIMERS)) return;
         char name[fsm_trace::kSignalName];
@@ -149,6 +229,7 @@ class CApplFsm : public CFsm<Owner, Signal> {
             self->m_input->Run(self->m_threadManager.get());
         } catch (...) {
         }
+        self->m_workerThread.ended = true;
         return 0;
     }
     static ACE_THR_FUNC_RETURN TimerEntry(void* arg) {
@@ -157,8 +238,14 @@ class CApplFsm : public CFsm<Owner, Signal> {
             self->m_timer->Run(self->m_threadManager.get());
         } catch (...) {
         }
+        self->m_timerThread.ended = true;
         return 0;
     }
+
+    struct Thread {
+        ACE_thread_t id{};
+        std::atomic<bool> ended{false};  // its entry function has returned
+    };
 
     LogTrace* m_trace;
     std::unique_ptr<InputType> m_input;
@@ -166,4 +253,9 @@ class CApplFsm : public CFsm<Owner, Signal> {
     std::unique_ptr<ACE_Thread_Manager> m_threadManager;
     bool m_started = false;
     bool m_running = false;
+    Thread m_timerThread;
+    Thread m_workerThread;
+    bool m_abandoned = false;  // a job outlived StopAndJoin's limits
+    int m_stopWaitSeconds = kStopWaitSeconds;
+    int m_joinWaitSeconds = kJoinWaitSeconds;
 };

@@ -10,6 +10,18 @@ namespace fs = std::filesystem;
 
 namespace {
 std::atomic<int> g_runs{0};
+
+// Waits up to `ms` for the process to end; true when it has ended, also when
+// it had already ended before the call (waitForFinished is false then: the
+// event loop may have seen the end in any processEvents call in between, e.g.
+// a UDP listener's wait). On time-out the process is killed.
+bool Ended(QProcess& process, int ms) {
+    if (process.state() != QProcess::NotRunning) process.waitForFinished(ms);
+    if (process.state() == QProcess::NotRunning) return process.error() != QProcess::FailedToStart;
+    process.kill();
+    process.waitForFinished(5000);
+    return false;
+}
 }  // namespace
 
 ProcessRun::ProcessRun() {
@@ -42,7 +54,8 @@ ProcessRun::~ProcessRun() {
 bool ProcessRun::MakeDemoDatabase() {
     QProcess make;
     make.start(QStringLiteral(ZOR_MAKE_SUITE_DB), {QString::fromStdString(WorkDir().string())});
-    if (!make.waitForFinished(60000) || make.exitCode() != 0) return false;
+    if (!Ended(make, 60000) || make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0)
+        return false;
     m_env.insert("ODBCINI", QString::fromStdString((WorkDir() / "odbc.ini").string()));
     m_env.insert("ODBCSYSINI", QString::fromStdString(WorkDir().string()));
     return true;
@@ -57,12 +70,7 @@ void ProcessRun::Start(const QStringList& words) {
 }
 
 bool ProcessRun::Finish(int ms) {
-    const bool done = m_process->waitForFinished(ms);
-    if (!done) {
-        m_process->kill();
-        m_process->waitForFinished(5000);
-    }
-    return done;
+    return Ended(*m_process, ms);
 }
 
 std::string ProcessRun::Stderr() {

@@ -30,7 +30,9 @@ class ProcessRun {
     // Starts the binary with these words after argument 0.
     void Start(const QStringList& words);
     QProcess& Process() { return *m_process; }
-    // Waits for the end; false on time-out (the process is then killed).
+    // Waits for the end; true also when the process had already ended before
+    // the call; false on time-out (the process is then killed) or when it
+    // never started.
     bool Finish(int ms);
     // Everything the process wrote to standard error / output so far.
     std::string Stderr();

@@ -81,6 +81,7 @@ TEST(DebugStream, TraceEchoShowsAsTwoEmptyLinesTheLineAndOneEmptyLine) {
                          [&](const QString& line) { lines << line; });
         LogTrace trace("ignored", 1000000);
         trace.SetConsole(true);
+        trace.SetConsoleStream(&std::cerr);
         trace.Append("\n\n*F: %s", "TestMachine");
         trace.SetConsole(false);
         trace.Append("not echoed");

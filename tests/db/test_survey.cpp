@@ -144,6 +144,24 @@ TEST_F(SurveySettingsTest, WriteBackKeepsTheOperatorsValuesAndNormalisesTheList)
     EXPECT_FALSE(file.contains("VSA_1/GridPath")) << "only the loaded group is written";
 }
 
+// The shared file as the GUI wrote it, names with placeholders in them: the
+// write-back keeps every name as it was.
+TEST_F(SurveySettingsTest, PlaceholdersInSurveyNamesSurviveTheWriteBack) {
+    writeRaw(
+        "[VSB_1]\nCurrentSurvey=Leg %2 of %1\nCurrLine=4\n"
+        "PreviousSurveys=Run%1:7, Line%2:3\n");
+    {
+        CSurveyData survey;
+        survey.loadSurvey("VSB_1");
+        EXPECT_EQ(survey.getCurrentSurvey(), "Leg %2 of %1");
+    }
+    QSettings file = gui();
+    EXPECT_EQ(file.value("VSB_1/PreviousSurveys").toStringList(),
+              (QStringList{"Line%2:3", "Run%1:7", "Leg %2 of %1"}));
+    EXPECT_EQ(file.value("VSB_1/RawPath").toString(), "Leg %2 of %1");
+    EXPECT_EQ(file.value("VSB_1/GridPath").toString(), "C:/peldata/grids/Leg %2 of %1");
+}
+
 // The earlier-survey list as loadSurvey leaves it (no write-back involved).
 TEST_F(SurveySettingsTest, PreviousSurveysAreNormalised) {
     struct Case {
@@ -182,6 +200,26 @@ TEST_F(SurveySettingsTest, PreviousSurveysAreNormalised) {
          7,
          {"a:1", "b:2"}},
         {"empty group: no rewrite", "", QStringList{"S1:2"}, "S1", 7, {"S1:2"}},
+        // Names are data: placeholders and percent signs stay as written.
+        {"placeholders in names",
+         "VSB_1",
+         QStringList{"Run%1:7", "Line%2:3", "%:1", "50%", "%%1%2:4"},
+         "x",
+         0,
+         {"%:1", "%%1%2:4", "50%:0", "Line%2:3", "Run%1:7"}},
+        {"placeholder in the current survey",
+         "VSB_1",
+         QStringList{"Run%1:2", "Run%2:3"},
+         "Run%1",
+         9,
+         {"Run%1:9", "Run%2:3"}},
+        // A colon ends the name: "name:line" cannot hold one inside a name.
+        {"colons in names",
+         "VSB_1",
+         QStringList{"Bay:North:4", "%1:%2:5", "Leg%1:x%2"},
+         "x",
+         0,
+         {"%1:0", "Bay:0", "Leg%1:0"}},
     };
     useUpTheWrite();
     for (const Case& c : cases) {

@@ -453,6 +453,24 @@ TEST_F(TokenStoreTest, ALockHeldElsewhereMakesTheRequestGiveUpAfterAllTries) {
     EXPECT_EQ(readAll(CGetToken::tokenFilePath()), tokenFile({kInt, kText}));
 }
 
+// Two processes sharing the token file but started with different temporary
+// folders (a service with a private one, sudo) must take the same lock.
+TEST_F(TokenStoreTest, TheLockIsBesideTheTokenFileWhateverTheTemporaryFolder) {
+    writeAll(CGetToken::tokenFilePath(), tokenFile({kInt}));
+    CGetToken store(m_clock);
+    EXPECT_EQ(CGetToken::lockFilePath(), platform::DataFolder() + "token.lck");
+    LockHolder holder(CGetToken::lockFilePath(), 60000);
+    ASSERT_EQ(holder.Word(), "locked");
+    const std::string otherTemp = m_root.path().toStdString() + "/other-tmp";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(otherTemp)));
+    ::setenv("TMPDIR", otherTemp.c_str(), 1);
+    QtMessages::get().clear();
+
+    EXPECT_EQ(store.getTokValueInt("SSV_COM_PORT"), 0);
+    EXPECT_EQ(QtMessages::get().count("warning: File lock failed. Giving up after 100 tries"), 1);
+    EXPECT_FALSE(exists(otherTemp + "/token.lck"));
+}
+
 TEST_F(TokenStoreTest, TheRealWaitIsAboutTenSeconds) {
     writeAll(CGetToken::tokenFilePath(), tokenFile({kInt}));
     CGetToken store;  // the real clock

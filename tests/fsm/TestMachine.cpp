@@ -9,6 +9,7 @@ const CTestFsm::Row CTestFsm::s_idleRows[] = {
     {kSaveA,    IDLE,     &CTestFsm::Save},
     {kSaveB,    IDLE,     &CTestFsm::Save},
     {kBlock,     IDLE,     &CTestFsm::JobBlock},
+    {kNever,     IDLE,     &CTestFsm::JobNever},
     {kPost3,     IDLE,     &CTestFsm::JobPost3},
     {kThrow,     RUNNING,  &CTestFsm::JobThrow},
     {kHook,      IDLE,     &CTestFsm::JobHook},

@@ -1,7 +1,7 @@
 #pragma once
 // A small machine with its own table, for driving the framework in tests.
 // Jobs record what they saw; some block on a gate so that a test can fill
-// the queues while the worker is busy.
+// the queues while the worker is busy, one never returns.
 
 #include <ApplFsm.h>
 #include <TraceCapture.h>
@@ -11,6 +11,7 @@
 #include <functional>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 // Captures "LogTrace" for one test.
@@ -52,6 +53,7 @@ class CTestFsm : public CApplFsm<CTestFsm, CPELSignal> {
         kSaveA = 60017,  // "USER 1": saved in IDLE
         kSaveB = 60018,  // "USER 2": saved in IDLE
         kBlock = 60020,  // "USER 4": waits at the gate
+        kNever = 60019,  // "USER 3": never returns
         kPost3 = 60002,  // "OPEN": posts three internal signals
         kThrow = 60003,  // "CLOSE": throws
         kHook = 60004,   // "ACTIVATE": runs the test's hook
@@ -60,9 +62,7 @@ class CTestFsm : public CApplFsm<CTestFsm, CPELSignal> {
     explicit CTestFsm(LogTrace* trace = nullptr, uint8_t mask = 0, int32_t initial = IDLE,
                       const char* name = "TestMachine")
         : CApplFsm(name, initial, trace, mask) {}
-    ~CTestFsm() override {
-        if (StopFsm() != 0) JoinFsm();
-    }
+    ~CTestFsm() override { StopAndJoin(); }
 
     void InitJob() override {
         TraceJob("InitJob");
@@ -121,6 +121,12 @@ class CTestFsm : public CApplFsm<CTestFsm, CPELSignal> {
     void JobPost3(SignalSlot& slot) {
         Record(slot, "JobPost3");
         for (int32_t n : {60021, 60022, 60023}) PutInternal(std::make_unique<CPELSignal>(n));
+    }
+    // Never returns, and touches nothing of the machine once it waits: the
+    // machine may be gone meanwhile.
+    void JobNever(SignalSlot& slot) {
+        Record(slot, "JobNever");
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
     void JobThrow(SignalSlot& slot) {
         Record(slot, "JobThrow");

@@ -163,4 +163,50 @@ TEST(Queues, StopWhileAJobBlocksGivesUpAfterTheLimitWithoutCrashing) {
     fsm.reset();  // the job returns; destruction waits for it, then cleans up
 }
 
+TEST(Queues, StopAndJoinReleasesAMachineWhoseJobEndsWithinTheFurtherWait) {
+    TraceCaptureGuard capture;
+    LogTrace trace("", 0);
+    auto fsm = std::make_unique<CTestFsm>(&trace, 8);
+    fsm->SetStopLimits(0, 30);
+    StartBlocked(*fsm);
+    // The job ends only once the stop's own wait has given up.
+    std::thread opener([&] {
+        capture.WaitFor("StopFsm: threads still running after 0 s", 20000);
+        fsm->gate.Open();
+    });
+    EXPECT_TRUE(fsm->StopAndJoin());
+    opener.join();
+    EXPECT_FALSE(fsm->Running());
+    EXPECT_TRUE(fsm->StopAndJoin()) << "a stopped machine stays releasable";
+}
+
+// The shutdown must end the process: a job that never returns costs the
+// machine's clean-up, not the end.
+TEST(Queues, AJobThatNeverReturnsLeavesTheDestructorWithinTheLimits) {
+    TraceCaptureGuard capture;
+    LogTrace trace("", 0);
+    auto fsm = std::make_unique<CTestFsm>(&trace, 1, CTestFsm::IDLE, "Stuck");
+    fsm->SetStopLimits(1, 1);
+    ASSERT_EQ(fsm->StartFsm(0), 0);
+    fsm->PutSignal(Sig(CTestFsm::kNever));
+    ASSERT_TRUE(fsm->WaitForJobs(1));
+
+    testing::internal::CaptureStderr();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fsm->StopAndJoin());
+    EXPECT_FALSE(fsm->StopAndJoin()) << "a second call does not wait again";
+    fsm.reset();
+    const auto waited = std::chrono::steady_clock::now() - start;
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    EXPECT_GE(waited, std::chrono::milliseconds(1900));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    const std::string line =
+        "ERROR: machine Stuck: a job still runs 2 s after the stop; the machine is left allocated";
+    EXPECT_NE(capture.Text().find("*F: Stuck                             Data: \n\t" + line),
+              std::string::npos)
+        << capture.Text();
+    EXPECT_EQ(err, line + "\n");
+}
+
 }  // namespace
