@@ -17,10 +17,18 @@ constexpr uint16_t SounderPort(uint16_t type, uint16_t serial, SounderPortKind k
     uint16_t base = 0;
     switch (type) {
         case 1602:
-        case 1603: base = 12000; break;
-        case 1605: base = 14000; break;
-        case 1604: base = 15000; break;
-        default: base = static_cast<uint16_t>(10u * type + 10000u); break;
+        case 1603:
+            base = 12000;
+            break;
+        case 1605:
+            base = 14000;
+            break;
+        case 1604:
+            base = 15000;
+            break;
+        default:
+            base = static_cast<uint16_t>(10u * type + 10000u);
+            break;
     }
     return static_cast<uint16_t>(base + serial + static_cast<uint16_t>(kind));
 }

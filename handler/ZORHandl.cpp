@@ -327,8 +327,8 @@ void CZORHandl::JobStartProcess(SignalSlot& slot) {
 void CZORHandl::OnDatagram(const char* bytes, std::size_t count) {
     const std::optional<int32_t> number = handler_parse::DatagramSignalNumber(bytes, count);
     if (!number) return;
-    PutSignal(std::make_unique<CPELSignal>(
-        *number, this, CFsmPayload::Copy(bytes, static_cast<int32_t>(count))));
+    PutSignal(std::make_unique<CPELSignal>(*number, this,
+                                           CFsmPayload::Copy(bytes, static_cast<int32_t>(count))));
 }
 
 void CZORHandl::OnReceiverLog(const std::string& text) {
