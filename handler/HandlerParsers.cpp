@@ -94,9 +94,9 @@ std::optional<PortClosed> ParsePortClosed(std::string_view payload) {
 }
 
 std::optional<int32_t> DatagramSignalNumber(const char* bytes, std::size_t count) {
-    if (bytes == nullptr) return std::nullopt;
+    if (bytes == nullptr || count < 6) return kNotASentence;
     const std::string_view all(bytes, count);
-    if (all.compare(0, 6, "$ZQPEL") != 0 || count < 6) return kNotASentence;
+    if (all.compare(0, 6, "$ZQPEL") != 0) return kNotASentence;
     const std::vector<std::string> fields = SplitFields(UpToZero(all), ',');
     if (fields.size() < 2) return std::nullopt;
     const std::string& field = fields[1];
