@@ -68,6 +68,8 @@ TEST_F(ActiveHandler, GreetsBothProcessesFourSecondsAfterTheStartThenRelaysWhatW
     EXPECT_EQ(greetingXdrz, std::string("$ZQPEL,6,\n\r"));
     EXPECT_GE(greeted - started, std::chrono::milliseconds(3900));
     EXPECT_EQ(held, std::string("$R20,held\r\n"));
+    // Written before this line was traced.
+    ASSERT_TRUE(env.Capture().WaitFor("XDRZ Receive port is"));
     EXPECT_EQ(handler->DrzEndpoint(), "127.0.0.1:23242");
     EXPECT_EQ(handler->XdrzEndpoint(), "127.0.0.1:23243");
     EXPECT_EQ(handler->SurveyName(), "NorthBank");

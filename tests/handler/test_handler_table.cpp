@@ -210,7 +210,7 @@ TEST_F(RunningHandler, IdleTakesOnlyInitParam) {
     handler->PutSignal(HandlerEnvironment::Sentence(50020, "$ZQPEL,20,1302_221:12,0\n\r"));
     handler->PutSignal(std::make_unique<CPELSignal>(H::kDbReadCompl));
     ExpectJobs((std::vector<std::string>{"InitJob", "JobError", "JobError"}));
-    EXPECT_EQ(handler->CurrentState(), H::ZPEL_IDLE);
+    EXPECT_EQ(env.Capture().Text().find("St:  ZPEL_IDLE       -->"), std::string::npos);
 }
 
 }  // namespace
