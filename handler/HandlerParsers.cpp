@@ -36,9 +36,10 @@ std::optional<std::string_view> NextToken(std::string_view text, std::size_t& po
     return token;
 }
 
-}  // namespace
-
-int ReadInt(std::string_view text) {
+// Leading blanks, an optional sign, the longest run of digits. The value
+// stops growing just past the range of int, so any number of digits is
+// safe; `digits` tells whether there was at least one.
+long long ReadDecimal(std::string_view text, bool& digits) {
     std::size_t pos = 0;
     while (pos < text.size() && IsBlank(text[pos])) ++pos;
     bool negative = false;
@@ -46,11 +47,19 @@ int ReadInt(std::string_view text) {
         negative = text[pos] == '-';
         ++pos;
     }
+    digits = pos < text.size() && text[pos] >= '0' && text[pos] <= '9';
     long long value = 0;
     for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
         if (value <= static_cast<long long>(INT_MAX) + 1) value = value * 10 + (text[pos] - '0');
     }
-    if (negative) value = -value;
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+int ReadInt(std::string_view text) {
+    bool digits = false;
+    const long long value = ReadDecimal(text, digits);
     if (value > INT_MAX) return INT_MAX;
     if (value < INT_MIN) return INT_MIN;
     return static_cast<int>(value);
@@ -99,22 +108,9 @@ std::optional<int32_t> DatagramSignalNumber(const char* bytes, std::size_t count
     if (all.compare(0, 6, "$ZQPEL") != 0) return kNotASentence;
     const std::vector<std::string> fields = SplitFields(UpToZero(all), ',');
     if (fields.size() < 2) return std::nullopt;
-    const std::string& field = fields[1];
-    std::size_t pos = 0;
-    while (pos < field.size() && IsBlank(field[pos])) ++pos;
-    bool negative = false;
-    if (pos < field.size() && (field[pos] == '+' || field[pos] == '-')) {
-        negative = field[pos] == '-';
-        ++pos;
-    }
-    if (pos == field.size() || field[pos] < '0' || field[pos] > '9') return std::nullopt;
-    long long value = 0;
-    for (; pos < field.size() && field[pos] >= '0' && field[pos] <= '9'; ++pos) {
-        value = value * 10 + (field[pos] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+    bool digits = false;
+    const long long value = ReadDecimal(fields[1], digits);
+    if (!digits || value > INT_MAX || value < INT_MIN) return std::nullopt;
     const long long number = value + 50000;
     // 0 and below are the framework's own numbers (wake-up, timer, ...).
     if (number <= 0 || number > INT_MAX) return std::nullopt;

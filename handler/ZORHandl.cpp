@@ -383,25 +383,26 @@ std::string CZORHandl::BuildPath(const std::string& counter, bool stop) {
 
 void CZORHandl::JobPrepLogNewFmt(SignalSlot& slot) {
     TraceJob("JobPrepLogNewFmt");
-    const handler_parse::CounterAndFlag request =
-        handler_parse::ParseCounterAndFlag(slot ? slot->payload.view() : std::string_view());
-    if (request.labelFlag != 0) ReportVolumeLabel();
-    const std::string sentence =
-        "$ZQPEL,1," + request.counter + "," + BuildPath(request.counter, false) + "\n\r";
-    TraceData("\n\tZQPEL_1 datagram to DRZ: %s\n\r", sentence.c_str());
-    SendSentence(50001, sentence, m_drzEndpoint);
-    ReleasePayload(slot);
+    SendFilePath(slot, false);
 }
 
 void CZORHandl::JobPrepStopNewFmt(SignalSlot& slot) {
     TraceJob("JobPrepStopNewFmt");
+    SendFilePath(slot, true);
+}
+
+void CZORHandl::SendFilePath(SignalSlot& slot, bool stop) {
     const handler_parse::CounterAndFlag request =
         handler_parse::ParseCounterAndFlag(slot ? slot->payload.view() : std::string_view());
     if (request.labelFlag != 0) ReportVolumeLabel();
-    const std::string sentence =
-        "$ZQPEL,25," + request.counter + "," + BuildPath(request.counter, true) + "\n\r";
-    TraceData("\n\tZQPEL_25 datagram to DRZ: %s\n\r", sentence.c_str());
-    SendSentence(50025, sentence, m_drzEndpoint);
+    const std::string sentence = (stop ? "$ZQPEL,25," : "$ZQPEL,1,") + request.counter + "," +
+                                 BuildPath(request.counter, stop) + "\n\r";
+    if (stop) {
+        TraceData("\n\tZQPEL_25 datagram to DRZ: %s\n\r", sentence.c_str());
+    } else {
+        TraceData("\n\tZQPEL_1 datagram to DRZ: %s\n\r", sentence.c_str());
+    }
+    SendSentence(stop ? 50025 : 50001, sentence, m_drzEndpoint);
     ReleasePayload(slot);
 }
 

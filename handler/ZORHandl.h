@@ -118,6 +118,9 @@ class CZORHandl : public CApplFsm<CZORHandl, CPELSignal> {
     void ReportVolumeLabel();
     // The raw-data path for logging (stop = false) or its end (stop = true).
     std::string BuildPath(const std::string& counter, bool stop);
+    // Sentence 1 (start of logging) or 25 (stop) with the file path to DRZ,
+    // after the label report when the sentence asks for it.
+    void SendFilePath(SignalSlot& slot, bool stop);
     void LoadSurveyName();
     void ReleasePayload(SignalSlot& slot);
     void OnReceiverLog(const std::string& text);
