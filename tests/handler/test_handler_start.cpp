@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "HandlerFactory.h"
 #include "HandlerTestSupport.h"
 
 namespace {
@@ -77,11 +78,13 @@ class HandlerStart : public ::testing::Test {
         for (int pid : StartedPids()) ::kill(pid, SIGKILL);
     }
 
+    // As the controller makes and starts a handler for a start-list item.
     CZORHandl& Start(uint16_t type, uint16_t serial) {
-        handlers.push_back(
-            env.MakeHandler("ZORH_" + std::to_string(type) + "_" + std::to_string(serial)));
+        std::unique_ptr<CFsmBase> made =
+            MakeSounderHandler("ZORH_" + std::to_string(type) + "_" + std::to_string(serial),
+                               &env.Trace(), 31, env.Context());
+        handlers.emplace_back(static_cast<CZORHandl*>(made.release()));
         CZORHandl& handler = *handlers.back();
-        handler.StartFsm(0);
         handler.PutSignal(HandlerEnvironment::InitParam(&controller, type, serial));
         return handler;
     }
