@@ -3,7 +3,8 @@
 // DRZ port (receiver, queue hand-off, the job with its settings read and
 // path built, send), against a plain forwarder over the same two loopback
 // hops doing no work. p50 and p99 in microseconds, tracing off and with
-// debug mask 31. The handler is brought to its active state without
+// debug mask 31. Also what eight idle handlers cost in CPU and memory.
+// The handler is brought to its active state without
 // processes (suspend mode 1) and without a database, as sounder 0_0: DRZ
 // port 10001, handler port 10003 (they must be free).
 #include <HandlerPorts.h>
@@ -14,12 +15,14 @@
 #include <ZORHandl.h>
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -135,8 +138,64 @@ void BM_HandlerLogCommand(benchmark::State& state) {
     }
 }
 
+long long CpuMicros() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL + usage.ru_utime.tv_usec +
+           usage.ru_stime.tv_usec;
+}
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 6, "VmRSS:") == 0) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+// Eight active handlers and no traffic: the CPU they take while they wait
+// (per cent of one core) and the resident memory of the process. The
+// baseline is the same process with no handler over the same time.
+void BM_IdleHandlers(benchmark::State& state) {
+    PrivateFolders();
+    platform::SetSuspendMode(platform::kSuspendBoth);
+    const int count = static_cast<int>(state.range(0));
+    const auto idle = std::chrono::seconds(state.range(1));
+    for (auto _ : state) {
+        auto context = std::make_shared<asio::io_context>();
+        ua::sockudp::io_thread io(context);
+        io.start();
+        std::vector<std::unique_ptr<CZORHandl>> handlers;
+        for (int i = 0; i < count; ++i) {
+            handlers.push_back(
+                std::make_unique<CZORHandl>("ZORH_idle", CZORHandl::ZPEL_DBINIT, nullptr, 0));
+            handlers.back()->SetIoContext(context);
+            handlers.back()->StartFsm(0);
+            handlers.back()->PutSignal(std::make_unique<CPELSignal>(CZORHandl::kDbReadCompl));
+        }
+        // Past the start delay, so that every handler is active.
+        std::this_thread::sleep_for(std::chrono::milliseconds(CZORHandl::kStartDelayMs + 500));
+        const long long cpu = CpuMicros();
+        const auto wall = Clock::now();
+        std::this_thread::sleep_for(idle);
+        const double spent = static_cast<double>(CpuMicros() - cpu);
+        const double elapsed =
+            std::chrono::duration<double, std::micro>(Clock::now() - wall).count();
+        state.counters["cpu_percent"] = 100.0 * spent / elapsed;
+        state.counters["rss_MiB"] = ResidentKiB() / 1024.0;
+        handlers.clear();
+        io.stop();
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_IdleHandlers)
+    ->Args({0, 10})
+    ->Args({8, 10})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandlerLogCommand)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 
