@@ -68,6 +68,15 @@ std::string VesselText(const std::string& vessel) {
     return text;
 }
 
+// The date element a token names (in folders and file names alike), or
+// null.
+const std::string* DateElement(const std::string& token, const TimeParts& time) {
+    if (TokenIs(token, "YEAR")) return &time.year;
+    if (TokenIs(token, "MONTH")) return &time.month;
+    if (TokenIs(token, "DAY")) return &time.day;
+    return nullptr;
+}
+
 // Root and folders, ending in the backslash before the file name.
 std::string Folders(const PathSettings& settings, const SounderInfo& sounder,
                     const TimeParts& time) {
@@ -82,12 +91,8 @@ std::string Folders(const PathSettings& settings, const SounderInfo& sounder,
             path += '\\' + CutTo(sounder.surveyName, kSurveyNameChars);
         } else if (TokenIs(token, "SHIP")) {
             path += '\\' + VesselText(settings.vesselName);
-        } else if (TokenIs(token, "YEAR")) {
-            path += '\\' + time.year;
-        } else if (TokenIs(token, "MONTH")) {
-            path += '\\' + time.month;
-        } else if (TokenIs(token, "DAY")) {
-            path += '\\' + time.day;
+        } else if (const std::string* date = DateElement(token, time)) {
+            path += '\\' + *date;
         }
     }
     path += '\\';
@@ -144,12 +149,8 @@ std::string LogFilePath(const PathSettings& settings, const SounderInfo& sounder
             path += '_';
         } else if (TokenIs(token, "CNT")) {
             path += PadCounter(counter);
-        } else if (TokenIs(token, "YEAR")) {
-            path += time.year;
-        } else if (TokenIs(token, "MONTH")) {
-            path += time.month;
-        } else if (TokenIs(token, "DAY")) {
-            path += time.day;
+        } else if (const std::string* date = DateElement(token, time)) {
+            path += *date;
         } else if (TokenIs(token, "HOUR")) {
             path += time.hour;
         } else if (TokenIs(token, "MIN")) {

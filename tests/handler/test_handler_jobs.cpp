@@ -9,6 +9,7 @@
 #include <chrono>
 #include <string>
 
+#include "FixedClock.h"
 #include "HandlerTestSupport.h"
 
 namespace {
@@ -17,17 +18,7 @@ using namespace handler_test;
 using H = CZORHandl;
 using Clock = std::chrono::steady_clock;
 
-// 14:07:09 UTC on 5 March 2024.
-std::time_t FixedTime() {
-    std::tm t{};
-    t.tm_year = 2024 - 1900;
-    t.tm_mon = 2;
-    t.tm_mday = 5;
-    t.tm_hour = 14;
-    t.tm_min = 7;
-    t.tm_sec = 9;
-    return timegm(&t);
-}
+using handler_test::FixedTime;
 
 class ActiveHandler : public ::testing::Test {
   protected:

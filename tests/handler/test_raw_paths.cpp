@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "FixedClock.h"
 #include "RawDataPaths.h"
 
 namespace {
@@ -10,17 +11,7 @@ namespace {
 using rawdata::PathSettings;
 using rawdata::SounderInfo;
 
-// 14:07:09 UTC on 5 March 2024.
-std::tm FixedClock() {
-    std::tm t{};
-    t.tm_year = 2024 - 1900;
-    t.tm_mon = 2;
-    t.tm_mday = 5;
-    t.tm_hour = 14;
-    t.tm_min = 7;
-    t.tm_sec = 9;
-    return t;
-}
+using handler_test::FixedUtc;
 
 PathSettings Defaults() {
     return {"C:/peldata/raw/", "SURVEYNAME", "CNT _ YEAR MONTH DAY _ HOUR MIN SEC _ SHIP",
@@ -105,7 +96,7 @@ TEST(RawDataPaths, Table) {
         {"rooted Linux root", with(Defaults(), 0, "/srv/peldata/raw/"), em1302, "12", true,
          "/srv/peldata/raw/NorthBank/0012.vmall"},
     };
-    const std::tm clock = FixedClock();
+    const std::tm clock = FixedUtc();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::string path =
@@ -126,7 +117,7 @@ TEST(RawDataPaths, UnknownTimeWritesZeros) {
 }
 
 TEST(RawDataPaths, OverLongValuesAreCutAtTheirSizes) {
-    const std::tm clock = FixedClock();
+    const std::tm clock = FixedUtc();
     // A structure is read up to its 299th character: a token that starts
     // there is cut ("SHI"), one that ends there counts.
     PathSettings s = Defaults();
