@@ -40,7 +40,7 @@ FUZZ_SECONDS ?= 300
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_FUZZ=ON -DZOR_BUILD_BENCH=OFF
 	cmake --build build-fuzz --target fuzz_targets
-	for t in intake split_fields; do \
+	for t in intake split_fields handler_sentences handler_datagram raw_paths; do \
 	  mkdir -p build-fuzz/corpus/$$t && \
 	  build-fuzz/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    build-fuzz/corpus/$$t tests/fuzz/seeds/$$t || exit 1; \

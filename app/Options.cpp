@@ -1,12 +1,11 @@
 #include "Options.h"
 
 #include <QDebug>
+#include <SuspendMode.h>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-int g_suspendMode = 0;
 
 namespace {
 
@@ -171,7 +170,7 @@ OptionsOutcome ReadOptions(int argc, char* argv[], ZorOptions& options) {
     } else if (result == kReadArgPresent) {
         options.suspendMode = suspend;
     }
-    g_suspendMode = options.suspendMode;
+    platform::SetSuspendMode(options.suspendMode);
 
     result = ReadArg(argc, argv, "-help");
     if (result == kReadArgFailed) {

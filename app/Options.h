@@ -43,7 +43,8 @@ enum class OptionsOutcome {
 
 // Reads the options and writes what the start-up shows about them to the
 // Qt debug output: the debug usage text for "-help", the short usage text
-// after failures, else the options echo block. Sets g_suspendMode.
+// after failures, else the options echo block. Sets the process-wide suspend
+// mode (platform::SetSuspendMode).
 OptionsOutcome ReadOptions(int argc, char* argv[], ZorOptions& options);
 
 // The usage texts, each one debug message.
@@ -56,8 +57,3 @@ std::vector<std::string> OptionsEchoBlock(const ZorOptions& options);
 // All arguments, argument 0 included, each followed by one blank, cut to
 // at most `limit` characters.
 std::string JoinCommandLine(int argc, char* argv[], std::size_t limit = 1000);
-
-// Process-wide suspend mode ("-suspendproc"): 1 leaves both distribution
-// processes of a sounder unstarted, 2 only XDRZ, 3 only DRZ; 0 or anything
-// else starts both.
-extern int g_suspendMode;

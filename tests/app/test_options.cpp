@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Options.h"
+#include "SuspendMode.h"
 
 namespace {
 
@@ -209,14 +210,14 @@ TEST(Options, TableOfCommandLines) {
         DebugCapture capture;
         Argv args(c.words);
         ZorOptions options;
-        g_suspendMode = -7;
+        platform::SetSuspendMode(-7);
         ASSERT_EQ(ReadOptions(args.argc(), args.argv(), options), OptionsOutcome::Run);
         EXPECT_EQ(options.name, c.name);
         EXPECT_EQ(options.debugMask, c.mask);
         EXPECT_EQ(options.logFile, c.logFile);
         EXPECT_EQ(options.noConsole, c.noConsole);
         EXPECT_EQ(options.suspendMode, c.suspend);
-        EXPECT_EQ(g_suspendMode, c.suspend);
+        EXPECT_EQ(platform::GetSuspendMode(), c.suspend);
         EXPECT_EQ(options.failures, 0);
         // The echo block is all that is written on a good command line.
         EXPECT_EQ(capture.Messages(), OptionsEchoBlock(options));
