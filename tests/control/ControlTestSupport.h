@@ -10,9 +10,11 @@
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +32,32 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     }
     return true;
 }
+
+// A gate a thread waits at until the test opens it.
+class Gate {
+  public:
+    void Open() {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_open = true;
+        m_cv.notify_all();
+    }
+    void Wait() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_waiting = true;
+        m_cv.notify_all();
+        m_cv.wait(lock, [&] { return m_open; });
+    }
+    bool WaitUntilBlocked(int ms = 5000) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_waiting; });
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = false;
+    bool m_waiting = false;
+};
 
 // What one stand-in handler received.
 struct CReceived {
@@ -91,8 +119,8 @@ class CHandlerJournal {
 };
 
 // Stands in for a sounder handler: records what it is given and, like the
-// real one, answers the terminate sentence 19 with TERMINATED to whoever
-// sent it.
+// real one, answers the terminate sentences 18 and 19 with TERMINATED to
+// the controller (the sender of what it is given).
 class CStandInHandler : public CFsmBase {
   public:
     CStandInHandler(std::string name, std::shared_ptr<CHandlerJournal> journal, bool answer19)
@@ -109,7 +137,8 @@ class CStandInHandler : public CFsmBase {
         CFsmBase* sender = signal->sender;
         const int32_t number = signal->GetSignalNo();
         m_journal->Add(m_name, {number, std::string(signal->payload.view()), sender, type, serial});
-        if (m_answer19 && number == CZORControl::ZQPEL_19 && sender != nullptr)
+        const bool quit = number == CZORControl::ZQPEL_18 || number == CZORControl::ZQPEL_19;
+        if (m_answer19 && quit && sender != nullptr)
             sender->PutSignal(std::make_unique<CPELSignal>(CZORControl::TERMINATED, this), true);
     }
 
