@@ -123,14 +123,16 @@ void CGridServerClient::Finished(QNetworkReply* reply, const Completion& onFinis
                                  bool exitTrace) {
     if (exitTrace) TraceData("\nTerminate Tessera\n");
     if (reply->error() != QNetworkReply::NoError) {
-        qDebug() << "ERROR!";
-        qDebug() << reply->errorString();
+        qDebug().noquote() << "ERROR!";
+        qDebug().noquote() << reply->errorString();
     } else {
-        qDebug() << reply->header(QNetworkRequest::ContentTypeHeader).toString();
-        qDebug() << reply->header(QNetworkRequest::LastModifiedHeader).toDateTime().toString();
-        qDebug() << reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
-        qDebug() << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        qDebug() << reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+        qDebug().noquote() << reply->header(QNetworkRequest::ContentTypeHeader).toString();
+        qDebug().noquote()
+            << reply->header(QNetworkRequest::LastModifiedHeader).toDateTime().toString();
+        qDebug().noquote() << reply->header(QNetworkRequest::ContentLengthHeader).toULongLong();
+        qDebug().noquote() << reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        qDebug().noquote()
+            << reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
     }
     reply->deleteLater();
     if (onFinished) {
