@@ -13,6 +13,7 @@
 #include "ProcessMessages.h"
 #include "StopSignals.h"
 #include "WatchDogInterface.h"
+#include "ZORControl.h"
 
 namespace {
 
@@ -47,6 +48,14 @@ ZOR::ZOR(int argc, char* argv[]) : QMainWindow(nullptr) {
 
     ConnectDatabase(commandLine);
 
+    m_controller = std::make_unique<CZORControl>(m_options.name.c_str(), CZORControl::SUPERVISE,
+                                                 m_trace.get(), m_options.debugMask);
+    connect(m_controller.get(), &CZORControl::terminate, this, &ZOR::terminateZOR);
+    m_controller->StartFsm(0);
+    // Without its command port ZOR would run deaf: end with a failure.
+    if (!m_controller->CommandPortOpen()) throw ZorExit{1};
+    m_controller->SetEndProcess(true);
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     m_watchdog = std::make_unique<CWatchDogInterface>(this);
@@ -63,6 +72,7 @@ ZOR::~ZOR() {
     // The watchdog goes first: its leave datagram must precede the rest of
     // the shutdown.
     m_watchdog.reset();
+    m_controller.reset();
 }
 
 void ZOR::ConnectDatabase(const std::string& commandLine) {
@@ -91,8 +101,16 @@ void ZOR::WatchStopSignals() {
     m_stopNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_stopNotifier, &QSocketNotifier::activated, this, [this] {
         platform::DrainStopSignals();
-        // Ctrl-C reaches a whole process group; one request is enough.
-        if (!m_quitting) terminateZOR();
+        // Ctrl-C reaches a whole process group; the controller disregards a
+        // second request.
+        if (m_controller) {
+            m_controller->PutSignal(
+                std::make_unique<CPELSignal>(CZORControl::ZQPEL_24,
+                                             CFsmPayload::Copy(CZORControl::kTerminateSentence)),
+                true);
+        } else if (!m_quitting) {
+            terminateZOR();
+        }
     });
 }
 

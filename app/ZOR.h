@@ -10,6 +10,7 @@
 #include "Options.h"
 
 class CWatchDogInterface;
+class CZORControl;
 class LogTrace;
 class QSocketNotifier;
 
@@ -32,8 +33,8 @@ class ZOR : public QMainWindow {
     const ZorOptions& Options() const { return m_options; }
     bool Quitting() const { return m_quitting; }
 
-    // Ends the event loop when the operating system asks the process to stop
-    // (SIGINT, SIGTERM).
+    // SIGINT and SIGTERM run the whole shutdown: they post the termination
+    // sentence to the controller.
     void WatchStopSignals();
 
   public slots:
@@ -47,4 +48,7 @@ class ZOR : public QMainWindow {
     ZorOptions m_options;
     std::unique_ptr<LogTrace> m_trace;          // only with a non-zero debug mask
     QSocketNotifier* m_stopNotifier = nullptr;  // child of this window
+    // Deleted by the destructor after the watchdog; its destructor ends the
+    // process.
+    std::unique_ptr<CZORControl> m_controller;
 };

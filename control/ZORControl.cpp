@@ -27,7 +27,7 @@ namespace cs = control_sentences;
 
 namespace {
 
-const std::string kTerminateSentence = "$ZQPEL,24,\n\r";
+const std::string kQuitSentence(CZORControl::kTerminateSentence);
 const std::string kAliveAnswer = "$ZQPEL,101,\n\r";
 const std::string kSsvDataAddress = "127.0.0.1:" + std::to_string(PortOf("SSV_DATA"));
 
@@ -886,12 +886,12 @@ void CZORControl::JobPrepTerminate(SignalSlot& slot) {
     if (slot) slot->payload.reset();
     if (!m_aux->SrhLoggerAddress().empty()) {
         TraceData("%s", "\n\tInfo: Terminate SRHLogger ...\n");
-        SendText(kTerminateSentence, m_aux->SrhLoggerAddress());
+        SendText(kQuitSentence, m_aux->SrhLoggerAddress());
     }
-    SendText(kTerminateSentence, m_aux->SsvAddress());
-    SendText(kTerminateSentence, m_aux->ApplanixAddress());
-    SendText(kTerminateSentence, m_aux->VmbLoggerAddress());
-    SendText(kTerminateSentence, m_aux->SpoLoggerAddress());
+    SendText(kQuitSentence, m_aux->SsvAddress());
+    SendText(kQuitSentence, m_aux->ApplanixAddress());
+    SendText(kQuitSentence, m_aux->VmbLoggerAddress());
+    SendText(kQuitSentence, m_aux->SpoLoggerAddress());
     m_grid->RequestShutdownAtExit();
 
     // Entries without a handler never answer: only handlers are waited for.

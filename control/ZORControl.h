@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class CAuxProcesses;
 class CCommandIntake;
@@ -157,6 +158,9 @@ class CZORControl : public QObject, public CApplFsm<CZORControl, CPELSignal> {
         TIDE = 59100,
     };
 
+    // The termination sentence, as received and as sent at shutdown.
+    static constexpr std::string_view kTerminateSentence{"$ZQPEL,24,\n\r"};
+
     // Timings.
     static constexpr int32_t kBridgeStartTimeoutMs = 15000;
     static constexpr int32_t kBridgeTermExpiryMs = 3000;
@@ -184,6 +188,9 @@ class CZORControl : public QObject, public CApplFsm<CZORControl, CPELSignal> {
 
     // False when start-up could not bind the command port; the reason is in
     // CommandPortError().
+    // From now on the destructor ends the process (see CControlSetup).
+    void SetEndProcess(bool on) { m_setup.endProcess = on; }
+
     bool CommandPortOpen() const { return m_commandPortOpen; }
     const std::string& CommandPortError() const { return m_commandPortError; }
     // The bound command port (0 before start-up or when binding failed).

@@ -39,9 +39,12 @@ ProcessRun::~ProcessRun() {
     fs::remove_all(m_root, ignored);
 }
 
-bool ProcessRun::MakeDemoDatabase() {
+bool ProcessRun::MakeDemoDatabase(const std::string& programs) {
+    const std::string bin = programs.empty() ? (m_root / "no-programs").string() : programs;
     QProcess make;
-    make.start(QStringLiteral(ZOR_MAKE_SUITE_DB), {QString::fromStdString(WorkDir().string())});
+    make.start(QStringLiteral(ZOR_MAKE_SUITE_DB),
+               {QStringLiteral("--bin"), QString::fromStdString(bin),
+                QString::fromStdString(WorkDir().string())});
     if (!make.waitForFinished(60000) || make.exitCode() != 0) return false;
     m_env.insert("ODBCINI", QString::fromStdString((WorkDir() / "odbc.ini").string()));
     m_env.insert("ODBCSYSINI", QString::fromStdString(WorkDir().string()));
