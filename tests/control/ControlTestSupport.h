@@ -4,6 +4,7 @@
 // for conditions.
 
 #include <FsmBase.h>
+#include <TestMachine.h>  // Gate
 #include <ZORControl.h>
 
 #include <boost/asio/io_context.hpp>
@@ -32,32 +33,6 @@ inline bool WaitUntil(const std::function<bool()>& condition, int ms = 5000) {
     }
     return true;
 }
-
-// A gate a thread waits at until the test opens it.
-class Gate {
-  public:
-    void Open() {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        m_open = true;
-        m_cv.notify_all();
-    }
-    void Wait() {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_waiting = true;
-        m_cv.notify_all();
-        m_cv.wait(lock, [&] { return m_open; });
-    }
-    bool WaitUntilBlocked(int ms = 5000) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_waiting; });
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = false;
-    bool m_waiting = false;
-};
 
 // What one stand-in handler received.
 struct CReceived {
