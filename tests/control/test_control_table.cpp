@@ -9,7 +9,7 @@
 #include <ZORControl.h>
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <sstream>
 
 #include "ControlTestSupport.h"
 
@@ -137,13 +137,16 @@ struct Observed {
 
 Observed Parse(const std::vector<std::string>& lines) {
     Observed o;
-    static const std::regex dispatch(R"((A?St):\s+(\S+)\s+-->\s+(\S+))");
     for (const std::string& line : lines) {
-        std::smatch m;
-        if (o.from.empty() && std::regex_search(line, m, dispatch)) {
-            o.matched = m[1] == "St";
-            o.from = m[2];
-            o.to = m[3];
+        // "St:  <from> --> <to>" or "ASt: <from> --> <to>"
+        const size_t st = line.find("St: ");
+        const size_t arrow = line.find(" --> ");
+        if (o.from.empty() && st != std::string::npos && arrow != std::string::npos) {
+            o.matched = st == 0 || line[st - 1] != 'A';
+            std::istringstream from(line.substr(st + 4, arrow - st - 4));
+            std::istringstream to(line.substr(arrow + 5));
+            from >> o.from;
+            to >> o.to;
             continue;
         }
         const size_t job = line.find("Job: ");
