@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <cstdlib>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -13,9 +15,12 @@ std::atomic<int> g_runs{0};
 }  // namespace
 
 ProcessRun::ProcessRun() {
-    m_root = fs::temp_directory_path() /
-             ("zor-run-" + std::to_string(::getpid()) + "-" + std::to_string(g_runs++));
-    fs::remove_all(m_root);
+    // A fresh folder of its own: process ids repeat across PID namespaces,
+    // so they cannot tell concurrent test programs apart.
+    std::string pattern =
+        (fs::temp_directory_path() / ("zor-run-" + std::to_string(g_runs++) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+    m_root = pattern;
     fs::create_directories(DataFolder());
     fs::create_directories(WorkDir());
     m_env = QProcessEnvironment::systemEnvironment();
