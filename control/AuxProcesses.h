@@ -86,7 +86,8 @@ class CAuxProcesses {
     static constexpr const char* kTokenInitStartDisable = "RUNT_PARAM_RTCM_INIT_START_DISABLE";
     // How long one restart step waits for the old bridge.
     static constexpr std::chrono::milliseconds kRestartWait{1000};
-    // Waits after which a bridge that does not end is given up.
+    // A bridge still running after this many waits is given up at the next
+    // one (the fourth).
     static constexpr int kRestartGiveUpAttempts = 3;
 
     // Message numbers.

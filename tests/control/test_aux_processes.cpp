@@ -468,6 +468,38 @@ TEST_F(AuxProcessesTest, TokenKeepsInitialisationFromStartingRtcmAndImuLoggers) 
     EXPECT_TRUE(m_aux->LoggerStartedHere());
 }
 
+TEST_F(AuxProcessesTest, TokenIsReadFromTheSuiteTokenFileOnEveryStart) {
+    // The token store of the process, reading the token file of the data
+    // folder afresh for every request.
+    platform::ScopedEnv programData("ProgramData", m_suite.Folder() + "programdata");
+    const fs::path folder = fs::path(platform::DataFolder());
+    fs::create_directories(folder);
+    const auto writeToken = [&](int value) {
+        std::ofstream(folder / "PELTokens.json")
+            << "{\"lastsave\": \"20261211_115547\", \"tokens\": [{\"Descr\": \"\", \"Name\": "
+               "\"RUNT_PARAM_RTCM_INIT_START_DISABLE\", \"Type\": 2, \"Value\": \""
+            << value << "\"}]}";
+    };
+    writeToken(1);
+    CAuxContext context;
+    context.db = &m_db;
+    context.messages = &m_messages;
+    CAuxProcesses aux(std::move(context));
+    aux.SetAddresses();
+    aux.StartRtcmLogger(false);
+    aux.StartImuLogger();
+    EXPECT_EQ(aux.Pid(Process::RtcmLogger), -1);
+    EXPECT_EQ(aux.Pid(Process::ImuLogger), -1);
+    EXPECT_FALSE(aux.LoggerStartedHere());
+
+    writeToken(0);
+    aux.StartRtcmLogger(false);
+    EXPECT_GT(aux.Pid(Process::RtcmLogger), 0);
+    EXPECT_TRUE(aux.LoggerStartedHere());
+    platform::KillImage("Kestlog.exe");
+    aux.Processes().WaitAll(std::chrono::seconds(5));
+}
+
 TEST_F(AuxProcessesTest, InitialisationStartsAllFiveInOrder) {
     m_aux->SetAddresses();
     m_aux->DeriveKeelInputPort();
