@@ -156,18 +156,20 @@ int CeilMilliseconds(Clock::duration d) {
 // Matching an image name: a quick look at the comm first, the full name
 // (command words, executable) only when the comm may be a cut one.
 bool ImageMatches(int pid, const std::string& name, bool ignoreCase) {
-    proc::Stat stat;
-    if (!proc::ReadStat(pid, &stat) || proc::HasEnded(stat.state)) return false;
     auto same = [ignoreCase](const std::string& a, const std::string& b) {
         return ignoreCase ? proc::EqualsIgnoreCase(a, b) : a == b;
     };
-    if (stat.comm.size() < proc::kCommLength) return same(stat.comm, name);
-    if (name.size() < proc::kCommLength || !same(name.substr(0, proc::kCommLength), stat.comm)) {
+    std::string comm;
+    if (!proc::ReadComm(pid, &comm)) return false;
+    if (comm.size() < proc::kCommLength) {
+        if (!same(comm, name)) return false;
+    } else if (name.size() < proc::kCommLength || !same(name.substr(0, proc::kCommLength), comm) ||
+               !same(proc::ReadFullImageName(pid, comm), name)) {
         return false;
     }
-    return same(
-        proc::ResolveImageName(stat.comm, proc::ReadCommandWords(pid, 3), proc::ReadExePath(pid)),
-        name);
+    // A zombie has ended: only a name that matches is worth the state.
+    proc::Stat stat;
+    return proc::ReadStat(pid, &stat) && !proc::HasEnded(stat.state);
 }
 
 // --- Detached start -------------------------------------------------------

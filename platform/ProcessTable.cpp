@@ -4,9 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace platform::proc {
 namespace {
@@ -16,21 +19,22 @@ namespace {
 bool ReadSmallFile(const std::string& path, std::size_t limit, std::string* out) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    out->assign(limit, '\0');
-    std::size_t used = 0;
+    out->clear();
+    char buffer[4096];
     bool ok = true;
-    while (used < limit) {
-        const ssize_t n = ::read(fd, &(*out)[used], limit - used);
+    while (out->size() < limit) {
+        const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, limit - out->size()));
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ok = false;
             break;
         }
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
+        out->append(buffer, static_cast<std::size_t>(n));
+        // The kernel hands out these files whole as far as the buffer
+        // reaches: a short read is their end, and saves a further call.
+        if (static_cast<std::size_t>(n) < sizeof buffer) break;
     }
     ::close(fd);
-    out->resize(used);
     return ok;
 }
 
@@ -47,6 +51,12 @@ char FoldCase(char c) {
 }
 
 }  // namespace
+
+bool ReadComm(int pid, std::string* comm) {
+    if (pid <= 0 || !ReadSmallFile(ProcPath(pid, "comm"), 64, comm)) return false;
+    if (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    return true;
+}
 
 bool ReadStat(int pid, Stat* stat) {
     if (pid <= 0) return false;
@@ -142,14 +152,27 @@ std::string ResolveImageName(const std::string& comm, const std::vector<std::str
     return comm;
 }
 
+std::string ReadFullImageName(int pid, const std::string& comm) {
+    if (comm.size() < kCommLength) return comm;
+    std::vector<std::string> words = ReadCommandWords(pid, 3);
+    // A process in the middle of exec (its starter may already run on) has
+    // no words laid out for a moment; every other one with an executable has
+    // at least one, if empty. Kernel threads have neither.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(2);
+    while (words.empty() && std::chrono::steady_clock::now() < until && !ReadExePath(pid).empty()) {
+        std::this_thread::sleep_for(std::chrono::microseconds(50));
+        words = ReadCommandWords(pid, 3);
+    }
+    std::string name = ResolveImageName(comm, words, {});
+    // The executable's path only when no command word gave the name.
+    if (name == comm) name = ResolveImageName(comm, {}, ReadExePath(pid));
+    return name;
+}
+
 bool ReadImageName(int pid, std::string* name) {
     Stat stat;
     if (!ReadStat(pid, &stat) || HasEnded(stat.state)) return false;
-    if (stat.comm.size() < kCommLength) {
-        *name = stat.comm;
-        return true;
-    }
-    *name = ResolveImageName(stat.comm, ReadCommandWords(pid, 3), ReadExePath(pid));
+    *name = ReadFullImageName(pid, stat.comm);
     return true;
 }
 

@@ -34,6 +34,10 @@ struct Stat {
     int nice = 0;
 };
 
+// Reads /proc/<pid>/comm (cheaper than the whole stat line). False when
+// the process does not exist (any more).
+bool ReadComm(int pid, std::string* comm);
+
 // Reads /proc/<pid>/stat. False when the process does not exist (any more)
 // or the entry cannot be read.
 bool ReadStat(int pid, Stat* stat);
@@ -57,6 +61,11 @@ std::string LastComponent(const std::string& path);
 // The image name from what the kernel keeps (rule above).
 std::string ResolveImageName(const std::string& comm, const std::vector<std::string>& commandWords,
                              const std::string& exePath);
+
+// The image name of a process whose comm is known: the comm itself when it
+// cannot be cut, else the command words, else the executable (read only as
+// far as needed).
+std::string ReadFullImageName(int pid, const std::string& comm);
 
 // The image name of a live process (reads comm, and the command words and
 // executable only when the comm may be cut). False when the process does

@@ -120,6 +120,35 @@ TEST(SplitCommandLine, AnyBytesGiveWordsOrARefusal) {
     }
 }
 
+// The sources of a name the kernel cut to 15 bytes, in their order.
+TEST(ImageName, CutNamesAreCompletedFromWordsThenExecutable) {
+    using platform::proc::ResolveImageName;
+    struct Case {
+        const char* comm;
+        Words words;
+        const char* exe;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"XDRZ.exe", {"/x/other"}, "/x/other", "XDRZ.exe"},  // short: whole
+        {"drzdistLongName", {"/opt/drzdistLongName.exe", "-a"}, "/opt/b", "drzdistLongName.exe"},
+        {"ScriptWithALong",
+         {"/bin/sh", "/s/ScriptWithALongName.sh", "x"},
+         "/bin/dash",
+         "ScriptWithALongName.sh"},
+        {"ScriptWithALong",
+         {"/usr/bin/env", "-S", "/s/ScriptWithALongName"},
+         "",
+         "ScriptWithALongName"},
+        {"RewroteItsWords", {"worker: idle"}, "/usr/bin/RewroteItsWordsD", "RewroteItsWordsD"},
+        {"RewroteItsWords", {}, "/usr/bin/gone", "RewroteItsWords"},
+        {"fifteen_bytes_x", {"/p/fifteen_bytes_x"}, "", "fifteen_bytes_x"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ResolveImageName(c.comm, c.words, c.exe), c.name) << c.comm;
+    }
+}
+
 class ProcessManagerTest : public ProbeFolder {
   protected:
     void TearDown() override {
@@ -304,7 +333,11 @@ TEST_F(ProcessManagerTest, LaunchSettingsReachTheChild) {
     for (const int pid : {a, b}) {
         EXPECT_EQ(process_test::fs::read_symlink("/proc/" + std::to_string(pid) + "/fd/0"),
                   "/dev/null");
-        EXPECT_EQ(OpenDescriptors(pid), (Words{"0", "1", "2"}));
+        // Only the three standard ones, once the loader has closed what it
+        // opens while it starts the program.
+        EXPECT_TRUE(WaitUntil([pid] {
+            return OpenDescriptors(pid) == Words{"0", "1", "2"};
+        })) << pid;
         // Signals 1 to 31; the C library keeps two of its own above them.
         EXPECT_EQ(StatusMask(pid, "SigBlk") & 0x7fffffffu, 0u);
         EXPECT_EQ(StatusMask(pid, "SigIgn") & 0x7fffffffu, 0u);

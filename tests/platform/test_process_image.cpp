@@ -98,6 +98,27 @@ class ImageTest : public ProbeFolder {
         }
         StartSleeping("ScriptedProbeWithLongName.sh", "");
         StartSleeping("shscript.cmd", "");
+        // A start returns while the exec may still be laying out the new
+        // program; the table shows it fully once its words are there.
+        for (const auto& [name, pid] : m_pids) {
+            ASSERT_TRUE(WaitUntil([pid = pid] {
+                return !platform::proc::ReadCommandWords(pid, 1).empty();
+            })) << name;
+        }
+    }
+
+    // What the process table says of the started processes, for failures.
+    std::string Describe() const {
+        std::string text;
+        for (const auto& [name, pid] : m_pids) {
+            platform::proc::Stat stat;
+            platform::proc::ReadStat(pid, &stat);
+            std::string words;
+            for (const auto& w : platform::proc::ReadCommandWords(pid, 4)) words += " [" + w + "]";
+            text += name + ": " + std::to_string(pid) + " " + stat.state + " (" + stat.comm + ")" +
+                    words + " exe " + platform::proc::ReadExePath(pid) + "\n";
+        }
+        return text;
     }
 
     // Ended and reaped (the pid's entry is gone).
@@ -132,7 +153,9 @@ TEST_F(ImageTest, ImagesAreKnownByTheNameTheyWereStartedBy) {
         {"Tessera.exe", false},
         {"", false},
     };
-    for (const auto& [name, running] : cases) EXPECT_EQ(IsImageRunning(name), running) << name;
+    for (const auto& [name, running] : cases) {
+        EXPECT_EQ(IsImageRunning(name), running) << name << "\n" << Describe();
+    }
 
     std::string name;
     ASSERT_TRUE(platform::proc::ReadImageName(m_pids.at("DistributionCopyLongName.exe"), &name));
