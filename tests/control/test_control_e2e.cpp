@@ -328,6 +328,36 @@ TEST_F(ZorOnTheDemoSuite, BridgeRestartsOneThatEndsAndOneThatNever) {
     EXPECT_EQ(ExitCode(), 0) << run.Stderr();
 }
 
+TEST_F(ZorOnTheDemoSuite, FailedLaunchesAreReportedAndZorCarriesOn) {
+    // The bridge program is missing; APPLANIX_CTRL has no parameter row.
+    Sql("UPDATE rs2udp_parameters SET rs_path = '/nonexistent/RStoUDP.exe'");
+    Sql("DELETE FROM ath_proc_param");
+    SetToken("RUNT_PARAM_RTCM_INIT_START_DISABLE", "1");
+    SetGridEngine(0);
+    CInbox gui(4002), applanix(5071);
+    Start();
+    EXPECT_EQ(applanix.Next(15000), std::optional<std::string>(kGreeting));
+    SendUdp("$ZQPEL,150,x\n\r", 4001);
+    EXPECT_EQ(applanix.Next(), std::optional<std::string>("$ZQPEL,150,x\n\r"));  // sent anyway
+    SendUdp("$ZQPEL,100,\n\r", 4001);
+    EXPECT_EQ(gui.Next(), std::optional<std::string>("$ZQPEL,101,\n\r"));
+    const std::string trace = Trace();
+    for (const char* line :
+         {"ERROR: Not able to create Realtime Tide RS2UDP process, RESTART.",
+          "ERROR: Not able to create Depth Below Keel RS2UDP process, RESTART.",
+          "ERROR: Not able to create SVP Logger RS2UDP process, RESTART.",
+          "ERROR: Not able to read APPLANIX_CTRL process parameters from PELDB. Try to restart."})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    EXPECT_TRUE(Eventually([&] {
+        const auto m = Messages();
+        // 447 once: its repeats within the repeat window are filtered.
+        return std::count(m.begin(), m.end(), "447 ") == 1 &&
+               std::count(m.begin(), m.end(), "560 ") == 1;
+    })) << testing::PrintToString(Messages());
+    SendUdp(kQuit, 4001);
+    EXPECT_EQ(ExitCode(), 0) << run.Stderr();
+}
+
 TEST_F(ZorOnTheDemoSuite, CommandPortTakenEndsWithAFailure) {
     CInbox taken(4001);
     Start();
