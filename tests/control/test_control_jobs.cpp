@@ -256,12 +256,13 @@ TEST_F(Controller, FindHandlerReportsGarbledUnknownAndHandlerlessSounders) {
     EXPECT_TRUE(WaitTrace(
         "\n\tWarning: No map entry for sounder type 9, serno 9 given in ZQPEL command:\n\t$ZQPEL,"
         "21,9_9:1\n\r"));
-    ASSERT_TRUE(WaitUntil([&] { return Messages().size() == 3; })) << Messages().size();
     const std::vector<std::vector<std::string>> expected = {
         {"433", "Garbled command sentence received: $ZQPEL,20,1..."},
         {"431", "No handler for echo sounder type 4242, serial number 1."},
         {"433", "Garbled command sentence received: $ZQPEL,/..."},
     };
+    // Each message is two rows, the number's and then the text's.
+    EXPECT_TRUE(WaitUntil([&] { return Messages() == expected; }));
     EXPECT_EQ(Messages(), expected);
 }
 
