@@ -34,13 +34,15 @@ test-tsan: deps
 bench: build
 	scripts/run-benchmarks build/bin
 
-# libFuzzer runs of the intake and the field splitter (clang, ASan+UBSan).
+# libFuzzer runs of the intake, the field splitter and the controller's sentence
+# readers (clang, ASan+UBSan).
 # FUZZ_SECONDS per target; new inputs collect in build-fuzz/corpus/.
 FUZZ_SECONDS ?= 300
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(GENERATOR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZOR_FUZZ=ON -DZOR_BUILD_BENCH=OFF
 	cmake --build build-fuzz --target fuzz_targets
-	for t in intake split_fields handler_sentences handler_datagram raw_paths; do \
+	for t in intake split_fields handler_sentences handler_datagram raw_paths \
+	         find_handler external_sv remote_type key_fields; do \
 	  mkdir -p build-fuzz/corpus/$$t && \
 	  build-fuzz/bin/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	    build-fuzz/corpus/$$t tests/fuzz/seeds/$$t || exit 1; \

@@ -21,12 +21,14 @@
 #include "DebugStream.h"
 #include "FsmBase.h"
 #include "FsmSignal.h"
+#include "HandlerFactory.h"
 #include "LogTrace.h"
 #include "Messages.h"
 #include "ProcessDatabase.h"
 #include "ProcessMessages.h"
 #include "StopSignals.h"
 #include "WatchDogInterface.h"
+#include "ZORControl.h"
 
 // The images live in the app library; a static library has to ask for them.
 static bool InitZorResources() {
@@ -87,6 +89,17 @@ ZOR::ZOR(int argc, char* argv[]) : QMainWindow(nullptr) {
 
     ConnectDatabase(commandLine);
 
+    CControlSetup setup;
+    setup.handlerFactory = &MakeSounderHandler;
+    m_controller = std::make_unique<CZORControl>(m_options.name.c_str(), CZORControl::SUPERVISE,
+                                                 m_trace.get(), m_options.debugMask, setup);
+    connect(m_controller.get(), &CZORControl::terminate, this, &ZOR::terminateZOR);
+    m_controller->StartFsm(0);
+    // Without its command port ZOR would run deaf: end with a failure.
+    if (!m_controller->CommandPortOpen()) throw ZorExit{1};
+    m_controller->SetEndProcess(true);
+    SetController(m_controller.get());
+
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     m_watchdog = std::make_unique<CWatchDogInterface>(this);
@@ -103,6 +116,7 @@ ZOR::~ZOR() {
     // The watchdog goes first: its leave datagram must precede the rest of
     // the shutdown.
     m_watchdog.reset();
+    m_controller.reset();
 }
 
 void ZOR::ConnectDatabase(const std::string& commandLine) {
@@ -131,8 +145,13 @@ void ZOR::WatchStopSignals() {
     m_stopNotifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(m_stopNotifier, &QSocketNotifier::activated, this, [this] {
         platform::DrainStopSignals();
-        // Ctrl-C reaches a whole process group; one request is enough.
-        if (!m_quitting) terminateZOR();
+        // Ctrl-C reaches a whole process group; the controller disregards a
+        // second request.
+        if (m_controllerInput != nullptr) {
+            doQuit();
+        } else if (!m_quitting) {
+            terminateZOR();
+        }
     });
 }
 

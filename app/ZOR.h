@@ -13,6 +13,7 @@
 class CDebugMessageHandler;
 class CFsmBase;
 class CWatchDogInterface;
+class CZORControl;
 class LogTrace;
 class Q_DebugStream;
 class QAction;
@@ -55,8 +56,8 @@ class ZOR : public QMainWindow {
     QAction* ExitAction() const { return m_exitAction; }
     QPlainTextEdit* TextView() const { return m_textView; }
 
-    // Ends the event loop when the operating system asks the process to stop
-    // (SIGINT, SIGTERM).
+    // SIGINT and SIGTERM run the whole shutdown: they post the termination
+    // sentence to the controller.
     void WatchStopSignals();
 
   public slots:
@@ -93,4 +94,7 @@ class ZOR : public QMainWindow {
     std::unique_ptr<Q_DebugStream> m_outStream;
     std::unique_ptr<Q_DebugStream> m_errStream;
     std::unique_ptr<CDebugMessageHandler> m_messageHandler;
+    // Deleted by the destructor after the watchdog; its destructor ends the
+    // process.
+    std::unique_ptr<CZORControl> m_controller;
 };

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <atomic>
+#include <cstdlib>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -25,9 +27,12 @@ bool Ended(QProcess& process, int ms) {
 }  // namespace
 
 ProcessRun::ProcessRun() {
-    m_root = fs::temp_directory_path() /
-             ("zor-run-" + std::to_string(::getpid()) + "-" + std::to_string(g_runs++));
-    fs::remove_all(m_root);
+    // A fresh folder of its own: process ids repeat across PID namespaces,
+    // so they cannot tell concurrent test programs apart.
+    std::string pattern =
+        (fs::temp_directory_path() / ("zor-run-" + std::to_string(g_runs++) + "-XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp " + pattern);
+    m_root = pattern;
     fs::create_directories(DataFolder());
     fs::create_directories(WorkDir());
     m_env = QProcessEnvironment::systemEnvironment();
@@ -51,9 +56,12 @@ ProcessRun::~ProcessRun() {
     fs::remove_all(m_root, ignored);
 }
 
-bool ProcessRun::MakeDemoDatabase() {
+bool ProcessRun::MakeDemoDatabase(const std::string& programs) {
+    const std::string bin = programs.empty() ? (m_root / "no-programs").string() : programs;
     QProcess make;
-    make.start(QStringLiteral(ZOR_MAKE_SUITE_DB), {QString::fromStdString(WorkDir().string())});
+    make.start(QStringLiteral(ZOR_MAKE_SUITE_DB),
+               {QStringLiteral("--bin"), QString::fromStdString(bin),
+                QString::fromStdString(WorkDir().string())});
     if (!Ended(make, 60000) || make.exitStatus() != QProcess::NormalExit || make.exitCode() != 0)
         return false;
     m_env.insert("ODBCINI", QString::fromStdString((WorkDir() / "odbc.ini").string()));

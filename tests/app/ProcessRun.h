@@ -23,8 +23,10 @@ class ProcessRun {
     QProcessEnvironment& Env() { return m_env; }
 
     // Creates the demo suite database and its private data source "ZPELDB"
-    // in the working directory and points the run at it. False on failure.
-    bool MakeDemoDatabase();
+    // in the working directory and points the run at it. The demo rows name
+    // `programs` as the suite programs' folder; by default a folder that
+    // holds none, so that start-up launches nothing. False on failure.
+    bool MakeDemoDatabase(const std::string& programs = std::string());
     std::filesystem::path DatabaseFile() const { return WorkDir() / "zpel-suite.db"; }
 
     // Starts the binary with these words after argument 0.

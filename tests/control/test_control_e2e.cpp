@@ -1,0 +1,380 @@
+// The real zor binary on the demo suite with the simulated peers, in a PID
+// namespace of its own: what it starts and with which command lines, whom
+// it greets, how it answers and relays, how it restarts a bridge, and how
+// sentence 24 and Ctrl-C end it.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QThread>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ControlTestSupport.h"
+#include "ProcessRun.h"
+
+namespace fs = std::filesystem;
+using namespace controltest;
+
+namespace {
+
+const std::string kQuit = "$ZQPEL,24,\n\r";
+const std::string kGreeting = "$ZQPEL,6,\n\r";
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+// The running processes with this image name (the file name of argument
+// 0): process id and the arguments joined with blanks.
+std::vector<std::pair<pid_t, std::string>> Processes(const std::string& image) {
+    std::vector<std::pair<pid_t, std::string>> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string raw = ReadFile(entry.path() / "cmdline");
+        if (raw.empty()) continue;
+        if (raw.back() == '\0') raw.pop_back();
+        std::vector<std::string> words;
+        std::stringstream split(raw);
+        for (std::string word; std::getline(split, word, '\0');) words.push_back(word);
+        if (words.empty() || fs::path(words[0]).filename() != image) continue;
+        std::string joined;
+        for (const auto& w : words) joined += (joined.empty() ? "" : " ") + w;
+        found.emplace_back(static_cast<pid_t>(std::stol(pid)), joined);
+    }
+    return found;
+}
+
+std::vector<std::string> CommandLines(const std::string& image) {
+    std::vector<std::string> lines;
+    for (const auto& [pid, line] : Processes(image)) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// A simulated peer started by the test itself.
+class OwnPeer {
+  public:
+    OwnPeer(const fs::path& program, const QStringList& args, const fs::path& cwd) {
+        m_process.setWorkingDirectory(QString::fromStdString(cwd.string()));
+        m_process.start(QString::fromStdString(program.string()), args);
+        m_process.waitForStarted(5000);
+    }
+    ~OwnPeer() {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+    QProcess& Process() { return m_process; }
+
+  private:
+    QProcess m_process;
+};
+
+class ZorOnTheDemoSuite : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(run.MakeDemoDatabase(ZOR_SUITE_DIR));
+        QProcess install;
+        install.start("bash", {QStringLiteral(ZOR_INSTALL_DEMO_DATA),
+                               QString::fromStdString(run.DataFolder().string()),
+                               QString::fromStdString(run.WorkDir().string())});
+        ASSERT_TRUE(install.waitForFinished(60000));
+        ASSERT_EQ(install.exitCode(), 0);
+        // Morvlog.exe and the other programs started by image name.
+        run.Env().insert("PATH", QString(ZOR_SUITE_DIR) + ":" + run.Env().value("PATH"));
+    }
+
+    // Peers left running (a bridge that never quits, say) end with the test;
+    // every process of the namespace but this one is the test's.
+    void TearDown() override {
+        for (const char* image : {"RStoUDP.exe", "Kestlog.exe", "Morvlog.exe", "Tandlog.exe",
+                                  "Tessera.exe", "PELMainApp.exe"})
+            for (const auto& [pid, line] : Processes(image)) ::kill(pid, SIGKILL);
+    }
+
+    void SetToken(const std::string& name, const std::string& value) {
+        const fs::path file = run.DataFolder() / "PELTokens.json";
+        std::string text = ReadFile(file);
+        const size_t at = text.find("\"" + name + "\"");
+        ASSERT_NE(at, std::string::npos);
+        const size_t v = text.find("\"Value\": \"", at);
+        ASSERT_NE(v, std::string::npos);
+        const size_t start = v + 10, end = text.find('"', start);
+        text.replace(start, end - start, value);
+        std::ofstream(file) << text;
+    }
+    void SetGridEngine(int value) {
+        std::ofstream(run.DataFolder() / "gui.ini") << "[RUNTIME]\nGRIDENGINE=" << value << "\n";
+    }
+    void Sql(const std::string& statement) {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(run.DatabaseFile().c_str(), &db), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    }
+    std::vector<std::string> Messages() {
+        std::vector<std::string> rows;
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(run.DatabaseFile().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_stmt* st = nullptr;
+            sqlite3_prepare_v2(db,
+                               "SELECT a.number || ' ' || coalesce(s.mess, '') FROM "
+                               "arrivedMessages a LEFT JOIN arrivedMessagesString s USING "
+                               "(dateYYYYMMDD, millisecSinceMidnight) ORDER BY a.id",
+                               -1, &st, nullptr);
+            while (st && sqlite3_step(st) == SQLITE_ROW)
+                rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+        }
+        sqlite3_close(db);
+        return rows;
+    }
+    void Start() {
+        run.Start({"-debug", "31", "-noconsole"});
+        started = true;
+    }
+    std::string Trace() { return ReadFile(run.WorkDir() / "log" / "zor-trace.log"); }
+    // Waits for a condition while reading zor's output, so that it never
+    // blocks on a full pipe.
+    bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
+        return WaitUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                if (started) {
+                    run.Stderr();
+                    run.Stdout();
+                }
+                return condition();
+            },
+            ms);
+    }
+    bool TraceHas(const std::string& needle, int ms = 10000) {
+        return Eventually([&] { return Trace().find(needle) != std::string::npos; }, ms);
+    }
+    std::string Journal(const std::string& name) { return ReadFile(run.WorkDir() / name); }
+    // The bridges and loggers ZOR never tells to quit: what termPEL.cmd
+    // does on a vessel, done by the test so that ZOR's wait ends early.
+    void StopLeftovers() {
+        for (uint16_t port : {5000, 5010, 5056, 5083}) SendUdp(kQuit, port);
+    }
+    int ExitCode(int ms = 30000) {
+        if (!Eventually([&] { return run.Process().state() == QProcess::NotRunning; }, ms))
+            return -1000;
+        return run.Process().exitStatus() == QProcess::NormalExit ? run.Process().exitCode() : -1;
+    }
+
+    ProcessRun run;
+    bool started = false;
+};
+
+TEST_F(ZorOnTheDemoSuite, StartsGreetsAnswersRelaysAndEndsOnSentence24) {
+    // An RTCM logger and an old grid server already run; the GUI runs too.
+    const fs::path suite(ZOR_SUITE_DIR);
+    OwnPeer rtcm(suite / "Kestlog.exe", {"--port", "5081", "--journal", "rtcm.journal"},
+                 run.WorkDir());
+    OwnPeer oldGrid(suite / "Tessera.exe", {"--journal", "old-grid.journal"}, run.WorkDir());
+    OwnPeer gui(suite / "PELMainApp.exe", {"--port", "4102", "--journal", "gui.journal"},
+                run.WorkDir());
+    ASSERT_TRUE(Eventually([&] {
+        return fs::exists(run.WorkDir() / "rtcm.journal") &&
+               fs::exists(run.WorkDir() / "old-grid.journal") &&
+               fs::exists(run.WorkDir() / "gui.journal");
+    }));
+    fs::copy_file(suite / "Tessera.exe", run.WorkDir() / "Tessera.exe");
+
+    CInbox guiPort(4002), applanix(5071), srh(5076), ssvCmd(5055), ssvData(5058), vmb(5093),
+        spo(5094);
+    Start();
+
+    // Greetings: APPLANIX, SRH and (the IMU logger was started here) RTCM.
+    EXPECT_EQ(applanix.Next(15000), std::optional<std::string>(kGreeting));
+    EXPECT_EQ(srh.Next(), std::optional<std::string>(kGreeting));
+    ASSERT_TRUE(Eventually(
+        [&] { return Journal("rtcm.journal").find("$ZQPEL,6,\\n\\r") != std::string::npos; }));
+
+    // What was started, exactly as started.
+    const std::string bin = suite.string();
+    const std::vector<std::string> bridges = {
+        bin + "/RStoUDP.exe -com COM3,9600,8,N,1 -udpin 5601 -confsock 5000",
+        bin +
+            "/RStoUDP.exe -com COM4,4800,8,N,1 -udpin 5057 -udpout1 localhost,5058 -confsock "
+            "5056",
+        bin + "/RStoUDP.exe -com COM5,9600,8,N,1 -udpout 4001 -confsock 5010",
+    };
+    EXPECT_EQ(CommandLines("RStoUDP.exe"), bridges);
+    EXPECT_EQ(CommandLines("Morvlog.exe"), std::vector<std::string>{"Morvlog.exe -name IMULOGGER"});
+    // The running RTCM logger was not started again.
+    EXPECT_EQ(CommandLines("Kestlog.exe").size(), 1u);
+    // The old grid server was asked to shut down, and a new one started.
+    ASSERT_TRUE(Eventually([&] {
+        return fs::exists(run.WorkDir() / "Tessera.exe.9091.journal") &&
+               !CommandLines("Tessera.exe").empty();
+    }));
+    EXPECT_NE(Journal("old-grid.journal").find("GET /v1/pelgridengine/api/service/shutdown"),
+              std::string::npos);
+
+    // The alive query, sentence 80, a garbled sentence, the running RTCM
+    // logger asked for twice.
+    SendUdp("$ZQPEL,100,\n\r", 4001);
+    EXPECT_EQ(guiPort.Next(), std::optional<std::string>("$ZQPEL,101,\n\r"));
+    SendUdp("$ZQPEL,80,1500.2,11.5,34.9\n\r", 4001);
+    EXPECT_EQ(ssvData.Next(), std::optional<std::string>("$ZQPEL,43,1500.2,11.5,34.9,\r\n"));
+    SendUdp("$ZQPEL,20,12:4\n\r", 4001);
+    EXPECT_TRUE(Eventually([&] {
+        const auto m = Messages();
+        return std::find(m.begin(), m.end(),
+                         "433 Garbled command sentence received: $ZQPEL,20,1...") != m.end();
+    }));
+    SendUdp("$ZQPEL,160,\n\r", 4001);
+    SendUdp("$ZQPEL,160,\n\r", 4001);
+    EXPECT_TRUE(Eventually([&] {
+        const std::string j = Journal("rtcm.journal");
+        const size_t first = j.find("$ZQPEL,15,\\n\\r");
+        return first != std::string::npos &&
+               j.find("$ZQPEL,15,\\n\\r", first + 1) != std::string::npos;
+    }));
+
+    // 150 starts APPLANIX_CTRL and is sent a second later; 151 at once.
+    const auto sent150 = Clock::now();
+    SendUdp("$ZQPEL,150,a\n\r", 4001);
+    SendUdp("$ZQPEL,151,b\n\r", 4001);
+    EXPECT_EQ(applanix.Next(), std::optional<std::string>("$ZQPEL,150,a\n\r"));
+    EXPECT_GE(Clock::now() - sent150, std::chrono::milliseconds(950));
+    EXPECT_EQ(applanix.Next(), std::optional<std::string>("$ZQPEL,151,b\n\r"));
+    EXPECT_TRUE(TraceHas("Info: APPLANIX_CTRL process started"));
+
+    // The end.
+    SendUdp(kQuit, 4001);
+    for (CInbox* inbox : {&srh, &ssvCmd, &applanix, &vmb, &spo}) {
+        EXPECT_EQ(inbox->Next(), std::optional<std::string>(kQuit));
+    }
+    EXPECT_FALSE(guiPort.Next(200));
+    // The GUI is killed, the grid server asked to stop.
+    EXPECT_TRUE(Eventually([&] { return gui.Process().state() == QProcess::NotRunning; }));
+    EXPECT_TRUE(Eventually([&] {
+        return Journal("Tessera.exe.9091.journal")
+                   .find("GET /v1/pelgridengine/api/service/shutdown") != std::string::npos;
+    }));
+    StopLeftovers();
+    EXPECT_EQ(ExitCode(), 0) << run.Stderr();
+    const std::string trace = Trace();
+    EXPECT_NE(trace.find("Terminate Tessera"), std::string::npos);
+    EXPECT_NE(trace.find("Processes started by ZORControl terminated OK."), std::string::npos);
+    EXPECT_NE(trace.find("ZOR terminates."), std::string::npos);
+}
+
+TEST_F(ZorOnTheDemoSuite, CtrlCRunsTheSameShutdownAndTheTokenKeepsTheLoggersAway) {
+    SetToken("RUNT_PARAM_RTCM_INIT_START_DISABLE", "1");
+    SetGridEngine(0);  // a grid server is there to start, and is not started
+    fs::copy_file(fs::path(ZOR_SUITE_DIR) / "Tessera.exe", run.WorkDir() / "Tessera.exe");
+    CInbox applanix(5071), srh(5076), rtcm(5081), ssvCmd(5055);
+    Start();
+    EXPECT_EQ(applanix.Next(15000), std::optional<std::string>(kGreeting));
+    EXPECT_EQ(srh.Next(), std::optional<std::string>(kGreeting));
+    ASSERT_TRUE(TraceHas("Startet SVP Logger RS2UDP process"));
+    EXPECT_FALSE(rtcm.Next(300));  // no logger was started: no greeting
+    EXPECT_TRUE(CommandLines("Kestlog.exe").empty());
+    EXPECT_TRUE(CommandLines("Morvlog.exe").empty());
+    EXPECT_TRUE(CommandLines("Tessera.exe").empty());
+
+    ::kill(static_cast<pid_t>(run.Process().processId()), SIGINT);
+    EXPECT_EQ(srh.Next(), std::optional<std::string>(kQuit));
+    EXPECT_EQ(ssvCmd.Next(), std::optional<std::string>(kQuit));
+    EXPECT_EQ(applanix.Next(), std::optional<std::string>(kQuit));
+    StopLeftovers();
+    EXPECT_EQ(ExitCode(), 0) << run.Stderr();
+    EXPECT_NE(Trace().find("Job: JobTerminate"), std::string::npos);
+}
+
+TEST_F(ZorOnTheDemoSuite, BridgeRestartsOneThatEndsAndOneThatNever) {
+    // The keel bridge stays when told to quit (the peer's --stay).
+    Sql("UPDATE ship_parameters SET KeelComParams = 'COM3,9600 --stay'");
+    SetToken("RUNT_PARAM_RTCM_INIT_START_DISABLE", "1");
+    SetGridEngine(0);
+    Start();
+    ASSERT_TRUE(TraceHas("Startet SVP Logger RS2UDP process"));
+    auto tidePid = [] {
+        for (const auto& [pid, line] : Processes("RStoUDP.exe"))
+            if (line.find("-udpout 4001 -confsock 5010") != std::string::npos) return pid;
+        return pid_t{0};
+    };
+    const pid_t oldTide = tidePid();
+    ASSERT_NE(oldTide, 0);
+
+    // Keel first (it will time out); the tide restart waits for it.
+    SendUdp("$ZQPEL,72,\n\r", 4001);
+    SendUdp("$ZQPEL,71,\n\r", 4001);
+    ASSERT_TRUE(TraceHas("Job: JobKeelStartTimeout", 25000));
+    EXPECT_NE(Trace().find("Timeout waiting for process Depth Below Keel RS2UDP with pid = "),
+              std::string::npos);
+    EXPECT_TRUE(Eventually([&] {
+        const auto m = Messages();
+        return std::find(m.begin(), m.end(), "428 ") != m.end();  // a number alone
+    }));
+    // The tide bridge was told to quit on its configuration port and
+    // replaced.
+    ASSERT_TRUE(TraceHas("S: TIDE_START_COMPL", 20000));
+    const std::string trace = Trace();
+    EXPECT_TRUE(Eventually([&] { return tidePid() != 0 && tidePid() != oldTide; }));
+    EXPECT_LT(trace.find("Job: JobKeelStartTimeout"), trace.find("Job: JobPrepRestartTIDE"));
+
+    SendUdp(kQuit, 4001);
+    StopLeftovers();
+    // The keel bridge that never quits would hold ZOR's end for 20 s.
+    for (const auto& [pid, line] : Processes("RStoUDP.exe"))
+        if (line.find("--stay") != std::string::npos) ::kill(pid, SIGKILL);
+    EXPECT_EQ(ExitCode(), 0) << run.Stderr();
+}
+
+TEST_F(ZorOnTheDemoSuite, FailedLaunchesAreReportedAndZorCarriesOn) {
+    // The bridge program is missing; APPLANIX_CTRL has no parameter row.
+    Sql("UPDATE rs2udp_parameters SET rs_path = '/nonexistent/RStoUDP.exe'");
+    Sql("DELETE FROM ath_proc_param");
+    SetToken("RUNT_PARAM_RTCM_INIT_START_DISABLE", "1");
+    SetGridEngine(0);
+    CInbox gui(4002), applanix(5071);
+    Start();
+    EXPECT_EQ(applanix.Next(15000), std::optional<std::string>(kGreeting));
+    SendUdp("$ZQPEL,150,x\n\r", 4001);
+    EXPECT_EQ(applanix.Next(), std::optional<std::string>("$ZQPEL,150,x\n\r"));  // sent anyway
+    SendUdp("$ZQPEL,100,\n\r", 4001);
+    EXPECT_EQ(gui.Next(), std::optional<std::string>("$ZQPEL,101,\n\r"));
+    const std::string trace = Trace();
+    for (const char* line :
+         {"ERROR: Not able to create Realtime Tide RS2UDP process, RESTART.",
+          "ERROR: Not able to create Depth Below Keel RS2UDP process, RESTART.",
+          "ERROR: Not able to create SVP Logger RS2UDP process, RESTART.",
+          "ERROR: Not able to read APPLANIX_CTRL process parameters from PELDB. Try to restart."})
+        EXPECT_NE(trace.find(line), std::string::npos) << line;
+    EXPECT_TRUE(Eventually([&] {
+        const auto m = Messages();
+        // 447 once: its repeats within the repeat window are filtered.
+        return std::count(m.begin(), m.end(), "447 ") == 1 &&
+               std::count(m.begin(), m.end(), "560 ") == 1;
+    })) << testing::PrintToString(Messages());
+    SendUdp(kQuit, 4001);
+    EXPECT_EQ(ExitCode(), 0) << run.Stderr();
+}
+
+TEST_F(ZorOnTheDemoSuite, CommandPortTakenEndsWithAFailure) {
+    CInbox taken(4001);
+    Start();
+    EXPECT_NE(ExitCode(), 0);
+    EXPECT_NE(run.Stderr().find("cannot bind the command port 4001: "), std::string::npos)
+        << run.Stderr();
+    // Nothing was started.
+    EXPECT_EQ(Trace().find("RStoUDP argument"), std::string::npos);
+    EXPECT_EQ(Trace().find("process started"), std::string::npos);
+}
+
+}  // namespace
