@@ -97,7 +97,6 @@ ZOR::ZOR(int argc, char* argv[]) : QMainWindow(nullptr) {
     m_controller->StartFsm(0);
     // Without its command port ZOR would run deaf: end with a failure.
     if (!m_controller->CommandPortOpen()) throw ZorExit{1};
-    m_controller->SetEndProcess(true);
     SetController(m_controller.get());
 
     QStringList arguments;
@@ -117,6 +116,10 @@ ZOR::~ZOR() {
     // the shutdown.
     m_watchdog.reset();
     m_controller.reset();
+}
+
+void ZOR::EndProcessAtShutdown() {
+    if (m_controller) m_controller->SetEndProcess(true);
 }
 
 void ZOR::ConnectDatabase(const std::string& commandLine) {

@@ -60,6 +60,11 @@ class ZOR : public QMainWindow {
     // sentence to the controller.
     void WatchStopSignals();
 
+    // From now on the controller's destructor ends the process (shutdown
+    // script, exit status 0). The process entry's choice: a test that builds
+    // a window keeps its own process.
+    void EndProcessAtShutdown();
+
   public slots:
     void trayIconActivated(QSystemTrayIcon::ActivationReason reason);
     void trayIconMessageclicked();

@@ -38,6 +38,7 @@ int ace_main_i(int argc, ACE_TCHAR* argv[]) {
         window->setAttribute(Qt::WA_DeleteOnClose);
         QApplication::setQuitOnLastWindowClosed(false);
         window->WatchStopSignals();
+        window->EndProcessAtShutdown();
 
         result = QApplication::exec();
         delete window.data();

@@ -10,6 +10,8 @@
 #         running ends with it.
 #  TSAN   marks it as part of the thread-sanitizer run (label "tsan").
 set(ZOR_NETNS_RUN ${CMAKE_SOURCE_DIR}/scripts/netns-run)
+# Fails a test program that ended before GoogleTest finished its run.
+set(ZOR_GTEST_GUARD ${CMAKE_SOURCE_DIR}/scripts/gtest-guard)
 
 function(zor_add_test)
   cmake_parse_arguments(T "NETNS;PIDNS;TSAN" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -20,13 +22,13 @@ function(zor_add_test)
     list(APPEND labels tsan)
   endif()
   if(T_PIDNS)
-    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} --pid $<TARGET_FILE:${T_NAME}>)
+    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} --pid ${ZOR_GTEST_GUARD} $<TARGET_FILE:${T_NAME}>)
     list(APPEND labels netns pidns)
   elseif(T_NETNS)
-    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} $<TARGET_FILE:${T_NAME}>)
+    add_test(NAME ${T_NAME} COMMAND ${ZOR_NETNS_RUN} ${ZOR_GTEST_GUARD} $<TARGET_FILE:${T_NAME}>)
     list(APPEND labels netns)
   else()
-    add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+    add_test(NAME ${T_NAME} COMMAND ${ZOR_GTEST_GUARD} $<TARGET_FILE:${T_NAME}>)
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

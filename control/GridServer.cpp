@@ -41,11 +41,10 @@ CCirruloConnector::TYPE_GRIDENGINE CCirruloConnector::getGEType() {
 // ---- CGridServerClient ----------------------------------------------------------
 
 CGridServerClient::CGridServerClient(TraceSink traceData, QObject* parent)
-    : QObject(parent),
-      m_traceData(std::move(traceData)),
-      m_network(std::make_unique<QNetworkAccessManager>()) {}
+    : QObject(parent), m_traceData(std::move(traceData)) {}
 
 CGridServerClient::~CGridServerClient() {
+    if (!m_network) return;
     // Replies still open are dropped without running their completions.
     for (QNetworkReply* reply : m_network->findChildren<QNetworkReply*>()) {
         reply->disconnect(this);
@@ -107,6 +106,9 @@ void CGridServerClient::StartTesseraCont() {
 }
 
 void CGridServerClient::Send(const Completion& onFinished, bool exitTrace) {
+    // Made at the first request: the manager starts threads of its own,
+    // which a ZOR that never asks the grid server anything does not need.
+    if (!m_network) m_network = std::make_unique<QNetworkAccessManager>();
     QNetworkRequest request{QUrl(QString::fromLatin1(kShutdownUrl))};
     QNetworkReply* reply = m_network->get(request);
     // A server that accepts and never answers must not hold anything: the

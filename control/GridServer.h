@@ -97,6 +97,6 @@ class CGridServerClient : public QObject {
     void TraceData(const std::string& text) const;
 
     TraceSink m_traceData;
-    std::unique_ptr<QNetworkAccessManager> m_network;
+    std::unique_ptr<QNetworkAccessManager> m_network;  // main thread; made at the first request
     std::atomic<int> m_pending{0};
 };
