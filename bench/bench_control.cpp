@@ -17,6 +17,9 @@
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -107,6 +110,54 @@ void BM_PlainForwarder(benchmark::State& state) {
     }
 }
 
+// The forwarder with one thread hand-off in the middle, as the controller
+// has it: one thread receives and queues the bytes under a mutex and wakes
+// the second through a condition variable; the second sends. The floor of
+// any design with a receiving thread and a separate worker.
+void BM_TwoThreadHandoff(benchmark::State& state) {
+    for (auto _ : state) {
+        asio::io_context context;
+        udp::socket in(context, Loopback(0)), at(context, Loopback(0));
+        udp::socket out(context, udp::v4());
+        const uint16_t inPort = in.local_endpoint().port(), atPort = at.local_endpoint().port();
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::string> queue;
+        bool done = false;
+        std::thread receiving([&] {
+            char buffer[512];
+            for (;;) {
+                const size_t n = in.receive(asio::buffer(buffer));
+                std::lock_guard<std::mutex> guard(mutex);
+                if (n == 0) {
+                    done = true;
+                    wake.notify_one();
+                    return;
+                }
+                queue.emplace_back(buffer, n);
+                wake.notify_one();
+            }
+        });
+        std::thread working([&] {
+            for (;;) {
+                std::string bytes;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    wake.wait(lock, [&] { return done || !queue.empty(); });
+                    if (queue.empty()) return;
+                    bytes = std::move(queue.front());
+                    queue.pop_front();
+                }
+                out.send_to(asio::buffer(bytes), Loopback(atPort));
+            }
+        });
+        Rounds(state, at, inPort, kRelayed);
+        udp::socket(context, udp::v4()).send_to(asio::buffer(kRelayed, 0), Loopback(inPort));
+        receiving.join();
+        working.join();
+    }
+}
+
 void BM_ControllerRelay151(benchmark::State& state) {
     for (auto _ : state) {
         asio::io_context context;
@@ -157,6 +208,7 @@ void BM_ControllerAlive100To101(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TwoThreadHandoff)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerRelay151)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerAlive100To101)->Iterations(1)->Unit(benchmark::kMillisecond);

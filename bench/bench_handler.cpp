@@ -11,6 +11,7 @@
 #include <IoThread.h>
 #include <LogTrace.h>
 #include <Paths.h>
+#include <SurveyData.h>
 #include <SuspendMode.h>
 #include <ZORHandl.h>
 #include <benchmark/benchmark.h>
@@ -119,6 +120,13 @@ void BM_HandlerLogCommand(benchmark::State& state) {
             state.SkipWithError("DRZ port 10001 is busy");
             break;
         }
+        // The survey settings as a running handler finds them: written by
+        // the first load of the process (at the handler's start), seconds
+        // before the first logging sentence.
+        {
+            CSurveyData survey;
+            survey.loadSurvey(std::string());
+        }
         LogTrace trace("", 0);
         auto handler = std::make_unique<CZORHandl>("ZORH_bench", CZORHandl::ZPEL_DBINIT,
                                                    mask != 0 ? &trace : nullptr, mask);
@@ -135,6 +143,32 @@ void BM_HandlerLogCommand(benchmark::State& state) {
         handler.reset();
         io.stop();
         Percentiles(state, us);
+    }
+}
+
+// What building one raw-data path costs in survey settings: the reading
+// per sentence as the settings object gives it (load, raw settings, vessel
+// name: each a look at the file on disk) against the kept copy that only
+// checks the file's size and modification time.
+void BM_SurveySettingsPerSentence(benchmark::State& state) {
+    PrivateFolders();
+    {
+        CSurveyData survey;
+        survey.loadSurvey(std::string());
+    }
+    // Older than the time a fresh file is read again whatever its stamp.
+    std::this_thread::sleep_for(std::chrono::milliseconds(CSurveyData::kTrustAfterMs + 100));
+    const bool kept = state.range(0) != 0;
+    for (auto _ : state) {
+        if (kept) {
+            benchmark::DoNotOptimize(CSurveyData::readRawPathSettings());
+        } else {
+            CSurveyData survey;
+            survey.loadSurvey(std::string());
+            std::string root, location, fileName;
+            survey.getRawSettings(root, location, fileName);
+            benchmark::DoNotOptimize(survey.getVesselName());
+        }
     }
 }
 
@@ -196,6 +230,7 @@ BENCHMARK(BM_IdleHandlers)
     ->Args({8, 10})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SurveySettingsPerSentence)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandlerLogCommand)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 
