@@ -5,11 +5,20 @@
 //    floor for two loopback hops);
 //  - sentence 100 -> 101: the alive query sent to the command port and the
 //    answer received at the GUI port (4002), against a plain UDP echo
-//    thread (receive, then send back).
+//    thread (receive, then send back);
+//  - the typical command: sentence 20 sent to the command port, relayed to
+//    the sounder's handler, "$ZQPEL,1,..." received at its DRZ port, with
+//    tracing off and with debug mask 31;
+//  - the floor of every design with a receiving thread and a worker: the
+//    forwarder with one condition-variable hand-off between two threads.
 // p50 and p99 in microseconds; the fixed ports must be free.
 #include <DBoperations.h>
+#include <LogTrace.h>
 #include <Messages.h>
+#include <Paths.h>
+#include <SuspendMode.h>
 #include <ZORControl.h>
+#include <ZORHandl.h>
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -22,6 +31,8 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+
+#include "BenchFolders.h"
 
 namespace {
 
@@ -59,23 +70,35 @@ void Rounds(benchmark::State& state, udp::socket& at, uint16_t to, const std::st
     Percentiles(state, us);
 }
 
-// A controller on an ephemeral command port, without launches.
+// A controller on an ephemeral command port, without launches. Its
+// handlers, if a start list asks for some, start without database and
+// processes (suspend mode 1) as sounder 0_0: DRZ port 10001.
 class CBenchController {
   public:
-    CBenchController() {
+    explicit CBenchController(uint8_t mask = 0) {
         m_messages.setDbOperations(&m_db);
         CControlSetup setup;
         setup.commandPort = 0;
         setup.launchProcesses = false;
         setup.db = &m_db;
         setup.messages = &m_messages;
-        m_controller =
-            std::make_unique<CZORControl>("ZORControl", CZORControl::SUPERVISE, nullptr, 0, setup);
+        setup.handlerFactory = [](const std::string& name, LogTrace* trace, uint8_t debugMask,
+                                  std::shared_ptr<asio::io_context> io) {
+            auto handler =
+                std::make_unique<CZORHandl>(name.c_str(), CZORHandl::ZPEL_DBINIT, trace, debugMask);
+            handler->SetIoContext(std::move(io));
+            handler->StartFsm(0);
+            handler->PutSignal(std::make_unique<CPELSignal>(CZORHandl::kDbReadCompl));
+            return std::unique_ptr<CFsmBase>(std::move(handler));
+        };
+        m_controller = std::make_unique<CZORControl>("ZORControl", CZORControl::SUPERVISE,
+                                                     mask != 0 ? &m_trace : nullptr, mask, setup);
         m_controller->StartFsm(0);
     }
     uint16_t Port() const { return m_controller->CommandPort(); }
 
   private:
+    LogTrace m_trace{"", 0};
     CDBoperations m_db{"bench"};
     CMessages m_messages;
     std::unique_ptr<CZORControl> m_controller;
@@ -205,6 +228,27 @@ void BM_ControllerAlive100To101(benchmark::State& state) {
     }
 }
 
+void BM_ControllerLogCommand20(benchmark::State& state) {
+    PrivateFolders();
+    platform::SetSuspendMode(platform::kSuspendBoth);
+    const uint8_t mask = static_cast<uint8_t>(state.range(0));
+    for (auto _ : state) {
+        asio::io_context context;
+        auto drz = Bind(context, 10001);
+        if (!drz) {
+            state.SkipWithError("port 10001 is taken");
+            return;
+        }
+        CBenchController controller(mask);
+        udp::socket(context, udp::v4())
+            .send_to(asio::buffer(std::string("$ZQPEL,13,1302_221\n\r")),
+                     Loopback(controller.Port()));
+        char buffer[256];
+        drz->receive(asio::buffer(buffer));  // the greeting: the handler is active
+        Rounds(state, *drz, controller.Port(), "$ZQPEL,20,1302_221:12,0\n\r");
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -212,6 +256,7 @@ BENCHMARK(BM_TwoThreadHandoff)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerRelay151)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerAlive100To101)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ControllerLogCommand20)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

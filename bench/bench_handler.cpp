@@ -26,6 +26,8 @@
 #include <fstream>
 #include <thread>
 
+#include "BenchFolders.h"
+
 namespace {
 
 namespace asio = boost::asio;
@@ -36,21 +38,6 @@ constexpr int kPings = 2000;
 
 udp::endpoint Loopback(uint16_t port) {
     return {asio::ip::address_v4::loopback(), port};
-}
-
-// A private temporary and data folder, so the run writes nothing else.
-void PrivateFolders() {
-    static const bool done = [] {
-        const std::string root =
-            (std::filesystem::temp_directory_path() / ("zor-bench-" + std::to_string(::getpid())))
-                .string();
-        std::filesystem::create_directories(root + "/tmp");
-        ::setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-        ::setenv("ProgramData", (root + "/ProgramData").c_str(), 1);
-        std::filesystem::create_directories(platform::DataFolder());
-        return true;
-    }();
-    (void)done;
 }
 
 void Percentiles(benchmark::State& state, std::vector<double>& us) {
@@ -120,13 +107,6 @@ void BM_HandlerLogCommand(benchmark::State& state) {
             state.SkipWithError("DRZ port 10001 is busy");
             break;
         }
-        // The survey settings as a running handler finds them: written by
-        // the first load of the process (at the handler's start), seconds
-        // before the first logging sentence.
-        {
-            CSurveyData survey;
-            survey.loadSurvey(std::string());
-        }
         LogTrace trace("", 0);
         auto handler = std::make_unique<CZORHandl>("ZORH_bench", CZORHandl::ZPEL_DBINIT,
                                                    mask != 0 ? &trace : nullptr, mask);
@@ -152,10 +132,6 @@ void BM_HandlerLogCommand(benchmark::State& state) {
 // checks the file's size and modification time.
 void BM_SurveySettingsPerSentence(benchmark::State& state) {
     PrivateFolders();
-    {
-        CSurveyData survey;
-        survey.loadSurvey(std::string());
-    }
     // Older than the time a fresh file is read again whatever its stamp.
     std::this_thread::sleep_for(std::chrono::milliseconds(CSurveyData::kTrustAfterMs + 100));
     const bool kept = state.range(0) != 0;
