@@ -1,1 +1,1 @@
-target_link_libraries(${name} PRIVATE control net fsm db messages Qt5::Core)
+target_link_libraries(${name} PRIVATE control handler net fsm db messages Qt5::Core)

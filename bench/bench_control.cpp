@@ -5,11 +5,20 @@
 //    floor for two loopback hops);
 //  - sentence 100 -> 101: the alive query sent to the command port and the
 //    answer received at the GUI port (4002), against a plain UDP echo
-//    thread (receive, then send back).
+//    thread (receive, then send back);
+//  - the typical command: sentence 20 sent to the command port, relayed to
+//    the sounder's handler, "$ZQPEL,1,..." received at its DRZ port, with
+//    tracing off and with debug mask 31;
+//  - the floor of every design with a receiving thread and a worker: the
+//    forwarder with one condition-variable hand-off between two threads.
 // p50 and p99 in microseconds; the fixed ports must be free.
 #include <DBoperations.h>
+#include <LogTrace.h>
 #include <Messages.h>
+#include <Paths.h>
+#include <SuspendMode.h>
 #include <ZORControl.h>
+#include <ZORHandl.h>
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -17,8 +26,13 @@
 #include <atomic>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <thread>
+
+#include "BenchFolders.h"
 
 namespace {
 
@@ -56,23 +70,35 @@ void Rounds(benchmark::State& state, udp::socket& at, uint16_t to, const std::st
     Percentiles(state, us);
 }
 
-// A controller on an ephemeral command port, without launches.
+// A controller on an ephemeral command port, without launches. Its
+// handlers, if a start list asks for some, start without database and
+// processes (suspend mode 1) as sounder 0_0: DRZ port 10001.
 class CBenchController {
   public:
-    CBenchController() {
+    explicit CBenchController(uint8_t mask = 0) {
         m_messages.setDbOperations(&m_db);
         CControlSetup setup;
         setup.commandPort = 0;
         setup.launchProcesses = false;
         setup.db = &m_db;
         setup.messages = &m_messages;
-        m_controller =
-            std::make_unique<CZORControl>("ZORControl", CZORControl::SUPERVISE, nullptr, 0, setup);
+        setup.handlerFactory = [](const std::string& name, LogTrace* trace, uint8_t debugMask,
+                                  std::shared_ptr<asio::io_context> io) {
+            auto handler =
+                std::make_unique<CZORHandl>(name.c_str(), CZORHandl::ZPEL_DBINIT, trace, debugMask);
+            handler->SetIoContext(std::move(io));
+            handler->StartFsm(0);
+            handler->PutSignal(std::make_unique<CPELSignal>(CZORHandl::kDbReadCompl));
+            return std::unique_ptr<CFsmBase>(std::move(handler));
+        };
+        m_controller = std::make_unique<CZORControl>("ZORControl", CZORControl::SUPERVISE,
+                                                     mask != 0 ? &m_trace : nullptr, mask, setup);
         m_controller->StartFsm(0);
     }
     uint16_t Port() const { return m_controller->CommandPort(); }
 
   private:
+    LogTrace m_trace{"", 0};
     CDBoperations m_db{"bench"};
     CMessages m_messages;
     std::unique_ptr<CZORControl> m_controller;
@@ -104,6 +130,54 @@ void BM_PlainForwarder(benchmark::State& state) {
         done = true;
         udp::socket(context, udp::v4()).send_to(asio::buffer(kRelayed), Loopback(inPort));
         forwarder.join();
+    }
+}
+
+// The forwarder with one thread hand-off in the middle, as the controller
+// has it: one thread receives and queues the bytes under a mutex and wakes
+// the second through a condition variable; the second sends. The floor of
+// any design with a receiving thread and a separate worker.
+void BM_TwoThreadHandoff(benchmark::State& state) {
+    for (auto _ : state) {
+        asio::io_context context;
+        udp::socket in(context, Loopback(0)), at(context, Loopback(0));
+        udp::socket out(context, udp::v4());
+        const uint16_t inPort = in.local_endpoint().port(), atPort = at.local_endpoint().port();
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<std::string> queue;
+        bool done = false;
+        std::thread receiving([&] {
+            char buffer[512];
+            for (;;) {
+                const size_t n = in.receive(asio::buffer(buffer));
+                std::lock_guard<std::mutex> guard(mutex);
+                if (n == 0) {
+                    done = true;
+                    wake.notify_one();
+                    return;
+                }
+                queue.emplace_back(buffer, n);
+                wake.notify_one();
+            }
+        });
+        std::thread working([&] {
+            for (;;) {
+                std::string bytes;
+                {
+                    std::unique_lock<std::mutex> lock(mutex);
+                    wake.wait(lock, [&] { return done || !queue.empty(); });
+                    if (queue.empty()) return;
+                    bytes = std::move(queue.front());
+                    queue.pop_front();
+                }
+                out.send_to(asio::buffer(bytes), Loopback(atPort));
+            }
+        });
+        Rounds(state, at, inPort, kRelayed);
+        udp::socket(context, udp::v4()).send_to(asio::buffer(kRelayed, 0), Loopback(inPort));
+        receiving.join();
+        working.join();
     }
 }
 
@@ -154,12 +228,35 @@ void BM_ControllerAlive100To101(benchmark::State& state) {
     }
 }
 
+void BM_ControllerLogCommand20(benchmark::State& state) {
+    PrivateFolders();
+    platform::SetSuspendMode(platform::kSuspendBoth);
+    const uint8_t mask = static_cast<uint8_t>(state.range(0));
+    for (auto _ : state) {
+        asio::io_context context;
+        auto drz = Bind(context, 10001);
+        if (!drz) {
+            state.SkipWithError("port 10001 is taken");
+            return;
+        }
+        CBenchController controller(mask);
+        udp::socket(context, udp::v4())
+            .send_to(asio::buffer(std::string("$ZQPEL,13,1302_221\n\r")),
+                     Loopback(controller.Port()));
+        char buffer[256];
+        drz->receive(asio::buffer(buffer));  // the greeting: the handler is active
+        Rounds(state, *drz, controller.Port(), "$ZQPEL,20,1302_221:12,0\n\r");
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TwoThreadHandoff)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerRelay151)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerAlive100To101)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ControllerLogCommand20)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);

@@ -11,6 +11,7 @@
 #include <IoThread.h>
 #include <LogTrace.h>
 #include <Paths.h>
+#include <SurveyData.h>
 #include <SuspendMode.h>
 #include <ZORHandl.h>
 #include <benchmark/benchmark.h>
@@ -25,6 +26,8 @@
 #include <fstream>
 #include <thread>
 
+#include "BenchFolders.h"
+
 namespace {
 
 namespace asio = boost::asio;
@@ -35,21 +38,6 @@ constexpr int kPings = 2000;
 
 udp::endpoint Loopback(uint16_t port) {
     return {asio::ip::address_v4::loopback(), port};
-}
-
-// A private temporary and data folder, so the run writes nothing else.
-void PrivateFolders() {
-    static const bool done = [] {
-        const std::string root =
-            (std::filesystem::temp_directory_path() / ("zor-bench-" + std::to_string(::getpid())))
-                .string();
-        std::filesystem::create_directories(root + "/tmp");
-        ::setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-        ::setenv("ProgramData", (root + "/ProgramData").c_str(), 1);
-        std::filesystem::create_directories(platform::DataFolder());
-        return true;
-    }();
-    (void)done;
 }
 
 void Percentiles(benchmark::State& state, std::vector<double>& us) {
@@ -138,6 +126,28 @@ void BM_HandlerLogCommand(benchmark::State& state) {
     }
 }
 
+// What building one raw-data path costs in survey settings: the reading
+// per sentence as the settings object gives it (load, raw settings, vessel
+// name: each a look at the file on disk) against the kept copy that only
+// checks the file's size and modification time.
+void BM_SurveySettingsPerSentence(benchmark::State& state) {
+    PrivateFolders();
+    // Older than the time a fresh file is read again whatever its stamp.
+    std::this_thread::sleep_for(std::chrono::milliseconds(CSurveyData::kTrustAfterMs + 100));
+    const bool kept = state.range(0) != 0;
+    for (auto _ : state) {
+        if (kept) {
+            benchmark::DoNotOptimize(CSurveyData::readRawPathSettings());
+        } else {
+            CSurveyData survey;
+            survey.loadSurvey(std::string());
+            std::string root, location, fileName;
+            survey.getRawSettings(root, location, fileName);
+            benchmark::DoNotOptimize(survey.getVesselName());
+        }
+    }
+}
+
 long long CpuMicros() {
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
@@ -196,6 +206,7 @@ BENCHMARK(BM_IdleHandlers)
     ->Args({8, 10})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SurveySettingsPerSentence)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_HandlerLogCommand)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 

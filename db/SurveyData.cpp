@@ -3,6 +3,11 @@
 #include <QMap>
 #include <QVariant>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
 
 #include "Paths.h"
 
@@ -35,6 +40,45 @@ std::string toUtf8(const QString& text) {
     return text.toStdString();
 }
 
+// What identifies one version of the settings file on disk.
+struct FileStamp {
+    std::uintmax_t size = 0;
+    std::filesystem::file_time_type modified{};
+    bool operator==(const FileStamp& other) const {
+        return size == other.size && modified == other.modified;
+    }
+};
+
+// Nothing when the file cannot be examined (missing, say): never trusted.
+std::optional<FileStamp> Stamp(const std::string& path) {
+    std::error_code error;
+    FileStamp stamp;
+    stamp.modified = std::filesystem::last_write_time(path, error);
+    if (error) return std::nullopt;
+    stamp.size = std::filesystem::file_size(path, error);
+    if (error) return std::nullopt;
+    return stamp;
+}
+
+// The process-wide copy of the raw-path settings.
+struct RawPathCache {
+    std::mutex mutex;
+    bool valid = false;  // values may be served while the stamp matches
+    FileStamp stamp;
+    CSurveyData::RawPathSettings values;
+};
+
+RawPathCache& rawPathCache() {
+    static RawPathCache cache;
+    return cache;
+}
+
+void dropRawPathCache() {
+    RawPathCache& cache = rawPathCache();
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    cache.valid = false;
+}
+
 }  // namespace
 
 CSurveyData::CSurveyData()
@@ -50,6 +94,35 @@ std::string CSurveyData::settingsFilePath() {
 
 void CSurveyData::resetSavedInProcess() {
     s_savedInProcess = false;
+}
+
+bool CSurveyData::savedInProcess() {
+    return s_savedInProcess.load();
+}
+
+CSurveyData::RawPathSettings CSurveyData::readRawPathSettings() {
+    const std::string path = settingsFilePath();
+    RawPathCache& cache = rawPathCache();
+    // Taken before the reading: a change while reading shows at the next call.
+    const std::optional<FileStamp> stamp = Stamp(path);
+    if (stamp) {
+        std::lock_guard<std::mutex> guard(cache.mutex);
+        if (cache.valid && cache.stamp == *stamp) return cache.values;
+    }
+    RawPathSettings values;
+    {
+        CSurveyData survey;
+        survey.getRawSettings(values.root, values.locationStructure, values.fileNameStructure);
+        values.vesselName = survey.getVesselName();
+    }
+    if (stamp) {
+        const auto age = std::filesystem::file_time_type::clock::now() - stamp->modified;
+        std::lock_guard<std::mutex> guard(cache.mutex);
+        cache.valid = age > std::chrono::milliseconds(kTrustAfterMs);
+        cache.stamp = *stamp;
+        cache.values = values;
+    }
+    return values;
 }
 
 bool CSurveyData::loadSurvey(const std::string& group) {
@@ -156,6 +229,7 @@ bool CSurveyData::saveSurvey() {
     m_settings.endGroup();
 
     m_settings.sync();
+    dropRawPathCache();
     return true;
 }
 

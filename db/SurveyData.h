@@ -8,6 +8,7 @@
 // Each object reads the file as it is on disk; nothing is cached between
 // objects. The first loadSurvey of the process writes its group's
 // normalised values back (saveSurvey); later loads only read.
+// readRawPathSettings is the one exception: see there.
 
 #include <QSettings>
 #include <QString>
@@ -48,6 +49,26 @@ class CSurveyData {
     QStringList getPreviousSurveys() const { return m_previousSurveys; }
 
     static std::string settingsFilePath();
+
+    // What getRawSettings and getVesselName give, for a path built per
+    // logging sentence. The values are kept between calls and read again
+    // whenever the file's size or modification time differs from the reading
+    // they came from (the test the INI reader itself applies before parsing
+    // again), and also while the file is younger than kTrustAfter at the
+    // time of reading, since a rewrite of the same size within one tick of
+    // the file system's clock keeps the modification time. A saveSurvey of
+    // the process drops them. Safe from any thread.
+    struct RawPathSettings {
+        std::string root;
+        std::string locationStructure;
+        std::string fileNameStructure;
+        std::string vesselName;
+    };
+    static RawPathSettings readRawPathSettings();
+    static constexpr int kTrustAfterMs = 1000;
+
+    // Whether a first loadSurvey of the process has written its values back.
+    static bool savedInProcess();
 
     // For tests only: lets the next loadSurvey of the process write again.
     static void resetSavedInProcess();

@@ -367,14 +367,18 @@ std::string CZORHandl::BuildPath(const std::string& counter, bool stop) {
     std::tm utc{};
     const bool haveTime = now != static_cast<std::time_t>(-1) && gmtime_r(&now, &utc) != nullptr;
 
-    rawdata::PathSettings settings;
-    {
+    // The first load of the process writes the group's values back; after
+    // it a load only reads, and nothing of it goes into the path.
+    if (!CSurveyData::savedInProcess()) {
         CSurveyData survey;
         survey.loadSurvey(GroupName());
-        survey.getRawSettings(settings.root, settings.locationStructure,
-                              settings.fileNameStructure);
-        settings.vesselName = survey.getVesselName();
     }
+    CSurveyData::RawPathSettings read = CSurveyData::readRawPathSettings();
+    rawdata::PathSettings settings;
+    settings.root = std::move(read.root);
+    settings.locationStructure = std::move(read.locationStructure);
+    settings.fileNameStructure = std::move(read.fileNameStructure);
+    settings.vesselName = std::move(read.vesselName);
     const rawdata::SounderInfo sounder{m_sounderType, m_serialNumber, m_surveyName};
     const std::tm* clock = haveTime ? &utc : nullptr;
     return stop ? rawdata::StopFilePath(settings, sounder, counter, clock)

@@ -15,6 +15,7 @@ using asio::ip::udp;
 sender::sender(std::shared_ptr<asio::io_context> context)
     : m_context(std::move(context)), m_socket(*m_context) {
     m_socket.open(udp::v4());
+    m_socket.non_blocking(true);
 }
 
 namespace {
@@ -50,10 +51,7 @@ udp::endpoint sender::Resolve(const std::string& host, const std::string& servic
     return results.begin()->endpoint();
 }
 
-void sender::send(const std::string& text, const std::string& address) {
-    // The bytes must outlive the asynchronous send.
-    auto bytes = std::make_shared<const std::string>(text);
-
+void sender::send(std::string_view text, const std::string& address) {
     const std::vector<std::string> fields = SplitFields(address, ':');
     if (fields.size() < 2) {
         std::cerr << "UDP send refused: no port in address \"" << address << "\"\n";
@@ -61,11 +59,31 @@ void sender::send(const std::string& text, const std::string& address) {
     }
     const udp::endpoint destination = Resolve(fields[0], fields[1]);
 
-    std::lock_guard<std::mutex> guard(m_socketMutex);
-    m_socket.async_send_to(asio::buffer(*bytes), destination,
-                           [bytes](const boost::system::error_code& error, std::size_t) {
-                               if (error) std::cerr << error.message() << '\n';
-                           });
+    // At once: no hand-off to the I/O thread on the way out.
+    if (m_queued->load() == 0) {
+        boost::system::error_code error;
+        m_socket.send_to(asio::buffer(text.data(), text.size()), destination, 0, error);
+        if (error != asio::error::would_block && error != asio::error::try_again) {
+            if (error) std::cerr << error.message() << '\n';
+            return;
+        }
+    }
+
+    // The bytes must outlive the queued send.
+    auto bytes = std::make_shared<const std::string>(text);
+    m_queued->fetch_add(1);
+    try {
+        std::lock_guard<std::mutex> guard(m_socketMutex);
+        m_socket.async_send_to(
+            asio::buffer(*bytes), destination,
+            [bytes, queued = m_queued](const boost::system::error_code& error, std::size_t) {
+                queued->fetch_sub(1);
+                if (error) std::cerr << error.message() << '\n';
+            });
+    } catch (...) {
+        m_queued->fetch_sub(1);  // never queued: later sends may go at once
+        throw;
+    }
 }
 
 namespace {
@@ -97,7 +115,7 @@ void SendPayload(const CPELSignal* signal, const std::string& address,
             std::cerr << "UDP send to " << address << " failed: no I/O context\n";
             return;
         }
-        shared->send(std::string(signal->payload.view()), address);
+        shared->send(signal->payload.view(), address);
     } catch (const std::exception& e) {
         try {
             std::cerr << "UDP send to " << address << " failed: " << e.what() << '\n';

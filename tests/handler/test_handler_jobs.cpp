@@ -4,9 +4,11 @@
 // sentences of the destructor. Sounder 1302/221 of the demo suite: DRZ
 // 23242, XDRZ 23243, handler 23244. No process is started (suspend mode 1),
 // which the handler treats as if both ran.
+#include <SurveyData.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 
 #include "FixedClock.h"
@@ -127,6 +129,45 @@ TEST_F(ActiveHandler, SurveyChangeAndHostileLoggingSentences) {
     EXPECT_EQ(drz.Next(),
               "$ZQPEL,25,4,/srv/peldata/raw/" + std::string(511, 's') + "/0004.vmall\n\r");
     EXPECT_TRUE(xdrz.Quiet());
+}
+
+// The settings are read per logging sentence; the handler keeps a copy, so
+// every way the file can change must still show in the very next path. A
+// writer that puts the old modification time back stands for a rewrite
+// within one tick of the file system's clock.
+TEST_F(ActiveHandler, AChangedSettingsFileIsSeenByTheNextSentence) {
+    namespace fs = std::filesystem;
+    const std::string file = CSurveyData::settingsFilePath();
+    struct Case {
+        const char* what;
+        const char* before;  // the root when the copy is taken
+        const char* after;
+        bool settled;        // the file was old when the copy was taken
+        bool keepTimestamp;  // the writer put the old modification time back
+    };
+    const Case cases[] = {
+        {"same size, same time, fresh file", "/srv/peldata/one/", "/srv/peldata/two/", false, true},
+        {"same size, a settled file", "/srv/peldata/abc/", "/srv/peldata/xyz/", true, false},
+        {"other size, same time", "/srv/peldata/raw/", "/srv/peldata/other/", true, true},
+    };
+    int counter = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        env.WriteSettings({{"Common/RawDataRoot", c.before}});
+        if (c.settled)
+            fs::last_write_time(file, fs::last_write_time(file) - std::chrono::minutes(5));
+        for (const char* root : {c.before, c.after}) {
+            if (root == c.after) {
+                const fs::file_time_type stamp = fs::last_write_time(file);
+                env.WriteSettings({{"Common/RawDataRoot", c.after}});
+                if (c.keepTimestamp) fs::last_write_time(file, stamp);
+            }
+            const std::string number = std::to_string(++counter);
+            Put(50021, "$ZQPEL,21,1302_221:" + number + ",0\n\r");
+            EXPECT_EQ(drz.Next(),
+                      "$ZQPEL,25," + number + "," + root + "NorthBank/000" + number + ".vmall\n\r");
+        }
+    }
 }
 
 TEST_F(ActiveHandler, RelaysGoWhereTheTableSays) {
