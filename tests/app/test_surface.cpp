@@ -181,8 +181,16 @@ TEST_F(Surface, HelpShowsTheVersionInABoxOfItsOwn) {
     EXPECT_EQ(parent, nullptr);
 }
 
+TEST_F(Surface, ExitRunsTheControllersShutdownAndTheWindowQuits) {
+    // Start-up's own controller: Exit posts the termination sentence, the
+    // controller's shutdown runs (nothing registered, nothing started) and
+    // asks the window to quit.
+    EXPECT_FALSE(zor->Quitting());
+    zor->ExitAction()->trigger();
+    EXPECT_TRUE(WaitFor([&] { return zor->Quitting(); }, 15000));
+}
+
 TEST_F(Surface, ExitPostsTheTerminationSentenceToTheControllersQueue) {
-    zor->ExitAction()->trigger();  // no controller yet: nothing to post to
     PostedSignals controller;
     zor->SetController(&controller);
     zor->ExitAction()->trigger();
