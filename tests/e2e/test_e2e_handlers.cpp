@@ -14,8 +14,7 @@
 #include <regex>
 
 #include "ControlTestSupport.h"
-#include "ProcessRun.h"
-#include "ProcessScan.h"
+#include "ZorOnDemoSuite.h"
 
 namespace fs = std::filesystem;
 using namespace controltest;
@@ -39,77 +38,12 @@ const Peer kDrz1{"drzdist.exe", 23242}, kXdrz1{"XDRZ.exe", 23243}, kDrz2{"drzdis
     kXdrz2{"XDRZ.exe", 12062};
 const Peer kAllPeers[] = {kDrz1, kXdrz1, kDrz2, kXdrz2};
 
-class ZorWithHandlers : public testing::Test {
+class ZorWithHandlers : public zortest::ZorOnDemoSuite {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(run.MakeDemoDatabase(kSuite));
-        QProcess install;
-        install.start("bash", {QStringLiteral(ZOR_INSTALL_DEMO_DATA),
-                               QString::fromStdString(run.DataFolder().string()),
-                               QString::fromStdString(run.WorkDir().string())});
-        ASSERT_TRUE(install.waitForFinished(60000));
-        ASSERT_EQ(install.exitCode(), 0);
-        run.Env().insert("PATH", QString::fromStdString(kSuite) + ":" + run.Env().value("PATH"));
-    }
-    // Every process of the namespace but this one is the test's.
-    void TearDown() override {
-        for (const char* image : {"RStoUDP.exe", "Kestlog.exe", "Morvlog.exe", "Tandlog.exe",
-                                  "Tessera.exe", "PELMainApp.exe", "drzdist.exe", "XDRZ.exe"})
-            for (const auto& [pid, line] : Processes(image)) ::kill(pid, SIGKILL);
-    }
-
-    void Sql(const std::string& statement) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(run.DatabaseFile().c_str(), &db), SQLITE_OK);
-        sqlite3_busy_timeout(db, 5000);
-        EXPECT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
-            << statement;
-        sqlite3_close(db);
-    }
-    Lines Messages() {
-        Lines rows;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(run.DatabaseFile().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_busy_timeout(db, 5000);
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(db,
-                               "SELECT a.number || ' ' || coalesce(s.mess, '') FROM "
-                               "arrivedMessages a LEFT JOIN arrivedMessagesString s USING "
-                               "(dateYYYYMMDD, millisecSinceMidnight) ORDER BY a.id",
-                               -1, &st, nullptr);
-            while (st && sqlite3_step(st) == SQLITE_ROW)
-                rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            sqlite3_finalize(st);
-        }
-        sqlite3_close(db);
-        return rows;
-    }
-    bool HasMessage(const std::string& row) {
-        return Eventually([&] {
-            const Lines m = Messages();
-            return std::find(m.begin(), m.end(), row) != m.end();
-        });
-    }
-
+    // zor is up once the auxiliary processes are: the controller supervises.
     void Start(const QStringList& more = {}) {
-        run.Start(QStringList{"-debug", "31", "-noconsole"} + more);
-        started = true;
-        // The auxiliary processes are up: the controller supervises.
+        ZorOnDemoSuite::Start(more);
         ASSERT_TRUE(TraceHas("Startet SVP Logger RS2UDP process", 20000));
-    }
-    std::string Trace() { return ReadFile(run.WorkDir() / "log" / "zor-trace.log"); }
-    bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
-        return WaitUntil(
-            [&] {
-                QCoreApplication::processEvents();
-                if (started) {
-                    run.Stderr();
-                    run.Stdout();
-                }
-                return condition();
-            },
-            ms);
     }
     size_t Count(const std::string& needle) {
         const std::string trace = Trace();
@@ -118,9 +52,6 @@ class ZorWithHandlers : public testing::Test {
              at = trace.find(needle, at + 1))
             ++n;
         return n;
-    }
-    bool TraceHas(const std::string& needle, int ms = 10000) {
-        return Eventually([&] { return Trace().find(needle) != std::string::npos; }, ms);
     }
 
     // The operator's tool; its exit status.
@@ -156,7 +87,8 @@ class ZorWithHandlers : public testing::Test {
         SCOPED_TRACE(std::string(peer.image) + " " + std::to_string(peer.port));
         EXPECT_TRUE(Eventually([&] { return Journal(peer).size() >= from + patterns.size(); }));
         // Nothing more arrives that should not.
-        EXPECT_FALSE(Eventually([&] { return Journal(peer).size() > from + patterns.size(); }, 300));
+        EXPECT_FALSE(
+            Eventually([&] { return Journal(peer).size() > from + patterns.size(); }, 300));
         const Lines j = Journal(peer);
         for (size_t i = 0; i < patterns.size() && from + i < j.size(); ++i)
             EXPECT_TRUE(std::regex_match(j[from + i], std::regex(patterns[i])))
@@ -167,17 +99,6 @@ class ZorWithHandlers : public testing::Test {
             if (line.find("--port " + std::to_string(peer.port)) != std::string::npos) return true;
         return false;
     }
-    int ExitCode(int ms = 40000) {
-        if (!Eventually([&] { return run.Process().state() == QProcess::NotRunning; }, ms))
-            return -1000;
-        return run.Process().exitStatus() == QProcess::NormalExit ? run.Process().exitCode() : -1;
-    }
-    // The bridges and loggers ZOR never tells to quit (termPEL.cmd's job):
-    // else ZOR's wait for them holds its end for 20 s.
-    void StopLeftovers() {
-        for (uint16_t port : {5000, 5010, 5056, 5081, 5083}) SendUdp("$ZQPEL,24,\n\r", port);
-    }
-
     void DumpAll() {
         for (const Peer& p : kAllPeers) {
             std::cout << "== " << p.image << " " << p.port << "\n";
@@ -185,9 +106,6 @@ class ZorWithHandlers : public testing::Test {
         }
         std::cout << "== trace\n" << Trace() << "== stderr\n" << run.Stderr();
     }
-
-    ProcessRun run;
-    bool started = false;
 };
 
 // A regular expression matching `text` literally.
@@ -195,7 +113,6 @@ std::string Literal(const std::string& text) {
     static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
     return std::regex_replace(text, special, R"(\$&)");
 }
-
 
 TEST_F(ZorWithHandlers, StartListLoggingRelaysAndTheirEnd) {
     // The DRZ of 1602_60 answers sentence 60 with 39 to its handler's port.
@@ -226,11 +143,12 @@ TEST_F(ZorWithHandlers, StartListLoggingRelaysAndTheirEnd) {
     for (const QStringList& words :
          {QStringList{"log-start", "1302_221", "12"},
           QStringList{"log-start", "1602_60", "7", "--label"},
-          QStringList{"log-stop", "1302_221", "12345"}, QStringList{"stop-ping", "1602_60", "--label"},
-          QStringList{"stop-ping", "1302_221"}, QStringList{"survey-change", "1302_221"},
-          QStringList{"send", "$PTIDE,1.23,M\\r\\n"},
+          QStringList{"log-stop", "1302_221", "12345"},
+          QStringList{"stop-ping", "1602_60", "--label"}, QStringList{"stop-ping", "1302_221"},
+          QStringList{"survey-change", "1302_221"}, QStringList{"send", "$PTIDE,1.23,M\\r\\n"},
           QStringList{"send", "$ZQPEL,471,a,1302,221\\n\\r"},
-          QStringList{"send", "$ZQPEL,473,1602,60\\n\\r"}, QStringList{"send", "$PXR20,x=1602\\r\\n"},
+          QStringList{"send", "$ZQPEL,473,1602,60\\n\\r"},
+          QStringList{"send", "$PXR20,x=1602\\r\\n"},
           QStringList{"send", "$ZQPEL,60,1602_60,x\\n\\r"}})
         ASSERT_EQ(Zorctl(words), 0) << words.join(' ').toStdString();
     // The raw-data root of the demo data, the sounder's survey, the counter;
@@ -241,11 +159,11 @@ TEST_F(ZorWithHandlers, StartListLoggingRelaysAndTheirEnd) {
     const std::string placeholders =
         Literal("__TOKYEAR__TOKMONTH__TOKDAY___TOKHOUR__TOKMIN__TOKSEC__Demo_Surveyor");
     const std::string ok = Literal(R"(.vmall\n\r)");
-    ExpectJournal(kDrz1, 1,
-                  {Literal("$ZQPEL,1,12,") + root + "NorthBank/0012" + stamp + ok,
-                   Literal("$ZQPEL,25,12345,") + root + "NorthBank/12345" + ok,
-                   Literal(R"($ZQPEL,7,\n\r)"), Literal(kGreeting),
-                   Literal(R"($ZQPEL,471,a,1302,221\n\r)")});
+    ExpectJournal(
+        kDrz1, 1,
+        {Literal("$ZQPEL,1,12,") + root + "NorthBank/0012" + stamp + ok,
+         Literal("$ZQPEL,25,12345,") + root + "NorthBank/12345" + ok, Literal(R"($ZQPEL,7,\n\r)"),
+         Literal(kGreeting), Literal(R"($ZQPEL,471,a,1302,221\n\r)")});
     ExpectJournal(kXdrz1, 1,
                   {Literal(R"($ZQPEL,7,\n\r)"), Literal(R"($PTIDE,1.23,M\r\n)"),
                    Literal(R"($ZQPEL,471,a,1302,221\n\r)")});
@@ -326,8 +244,9 @@ TEST_F(ZorWithHandlers, FaultsEndTheHandlerOrAreSurvived) {
         {"DRZ parameter row", "UPDATE process SET processname = 'drz_1302_221' WHERE pid = 101",
          "461 DRZ raw-data parameters could not be read for echo sounder type 1302, serial "
          "number 221."},
-        {"DRZ program", "UPDATE distribution_process SET path = '/nonexistent/drzdist.exe' "
-                        "WHERE id = 1",
+        {"DRZ program",
+         "UPDATE distribution_process SET path = '/nonexistent/drzdist.exe' "
+         "WHERE id = 1",
          "466 "},
     };
     for (const auto& c : cases) {
@@ -340,7 +259,8 @@ TEST_F(ZorWithHandlers, FaultsEndTheHandlerOrAreSurvived) {
                 return row.rfind(c.message, 0) == 0;
             });
         })) << testing::PrintToString(Messages());
-        EXPECT_TRUE(Eventually([&] { return Count("ZORHandl terminates.") == static_cast<size_t>(&c - cases) + 1; }));
+        EXPECT_TRUE(Eventually(
+            [&] { return Count("ZORHandl terminates.") == static_cast<size_t>(&c - cases) + 1; }));
         EXPECT_TRUE(CommandLines("drzdist.exe").empty());
         EXPECT_TRUE(CommandLines("XDRZ.exe").empty());
         Sql("DELETE FROM distribution_process; INSERT INTO distribution_process SELECT * FROM "
@@ -378,9 +298,9 @@ TEST_F(ZorWithHandlers, FaultsEndTheHandlerOrAreSurvived) {
     ASSERT_EQ(Zorctl({"shutdown"}), 0);
     EXPECT_EQ(ExitCode(60000), 0) << run.Stderr();
     const auto took = Clock::now() - shutdown;
-    RecordProperty("stay_shutdown_ms",
-                   static_cast<int>(
-                       std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    RecordProperty(
+        "stay_shutdown_ms",
+        static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
     EXPECT_GE(took, std::chrono::milliseconds(19900));
     EXPECT_LT(took, std::chrono::seconds(30));
     EXPECT_EQ(Journal(kXdrz2).back(), kQuit);
