@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <chrono>
-#include <regex>
 
 #include "ControlTestSupport.h"
 #include "ZorOnDemoSuite.h"
@@ -37,6 +36,17 @@ struct Peer {
 const Peer kDrz1{"drzdist.exe", 23242}, kXdrz1{"XDRZ.exe", 23243}, kDrz2{"drzdist.exe", 12061},
     kXdrz2{"XDRZ.exe", 12062};
 const Peer kAllPeers[] = {kDrz1, kXdrz1, kDrz2, kXdrz2};
+
+// A journal line against its pattern: '#' stands for one decimal digit, all
+// else is itself (journals never hold '#' where a pattern has one).
+bool Matches(const std::string& line, const std::string& pattern) {
+    if (line.size() != pattern.size()) return false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const bool digit = line[i] >= '0' && line[i] <= '9';
+        if (pattern[i] == '#' ? !digit : line[i] != pattern[i]) return false;
+    }
+    return true;
+}
 
 class ZorWithHandlers : public zortest::ZorOnDemoSuite {
   protected:
@@ -82,7 +92,7 @@ class ZorWithHandlers : public zortest::ZorOnDemoSuite {
             ms);
     }
     // Waits until the journal holds `patterns.size()` lines after `from`, then
-    // checks each against its pattern.
+    // checks each against its pattern (see Matches).
     void ExpectJournal(const Peer& peer, size_t from, const Lines& patterns) {
         SCOPED_TRACE(std::string(peer.image) + " " + std::to_string(peer.port));
         EXPECT_TRUE(Eventually([&] { return Journal(peer).size() >= from + patterns.size(); }));
@@ -91,7 +101,7 @@ class ZorWithHandlers : public zortest::ZorOnDemoSuite {
             Eventually([&] { return Journal(peer).size() > from + patterns.size(); }, 300));
         const Lines j = Journal(peer);
         for (size_t i = 0; i < patterns.size() && from + i < j.size(); ++i)
-            EXPECT_TRUE(std::regex_match(j[from + i], std::regex(patterns[i])))
+            EXPECT_TRUE(Matches(j[from + i], patterns[i]))
                 << j[from + i] << "\n  does not match  " << patterns[i];
     }
     bool Running(const Peer& peer) {
@@ -107,12 +117,6 @@ class ZorWithHandlers : public zortest::ZorOnDemoSuite {
         std::cout << "== trace\n" << Trace() << "== stderr\n" << run.Stderr();
     }
 };
-
-// A regular expression matching `text` literally.
-std::string Literal(const std::string& text) {
-    static const std::regex special(R"([.^$|()\[\]{}*+?\\])");
-    return std::regex_replace(text, special, R"(\$&)");
-}
 
 TEST_F(ZorWithHandlers, StartListLoggingRelaysAndTheirEnd) {
     // The DRZ of 1602_60 answers sentence 60 with 39 to its handler's port.
@@ -154,26 +158,24 @@ TEST_F(ZorWithHandlers, StartListLoggingRelaysAndTheirEnd) {
     // The raw-data root of the demo data, the sounder's survey, the counter;
     // 1302 with the date and time, the known model 1602 with placeholders
     // its DRZ fills in.
-    const std::string root = Literal((run.WorkDir() / "rawdata").string() + "/");
-    const std::string stamp = "_[0-9]{8}_[0-9]{6}_Demo_Surveyor";
+    const std::string root = (run.WorkDir() / "rawdata").string() + "/";
+    const std::string stamp = "_########_######_Demo_Surveyor";
     const std::string placeholders =
-        Literal("__TOKYEAR__TOKMONTH__TOKDAY___TOKHOUR__TOKMIN__TOKSEC__Demo_Surveyor");
-    const std::string ok = Literal(R"(.vmall\n\r)");
-    ExpectJournal(
-        kDrz1, 1,
-        {Literal("$ZQPEL,1,12,") + root + "NorthBank/0012" + stamp + ok,
-         Literal("$ZQPEL,25,12345,") + root + "NorthBank/12345" + ok, Literal(R"($ZQPEL,7,\n\r)"),
-         Literal(kGreeting), Literal(R"($ZQPEL,471,a,1302,221\n\r)")});
+        "__TOKYEAR__TOKMONTH__TOKDAY___TOKHOUR__TOKMIN__TOKSEC__Demo_Surveyor";
+    const std::string ok = R"(.vmall\n\r)";
+    ExpectJournal(kDrz1, 1,
+                  {"$ZQPEL,1,12," + root + "NorthBank/0012" + stamp + ok,
+                   "$ZQPEL,25,12345," + root + "NorthBank/12345" + ok, R"($ZQPEL,7,\n\r)",
+                   kGreeting, R"($ZQPEL,471,a,1302,221\n\r)"});
     ExpectJournal(kXdrz1, 1,
-                  {Literal(R"($ZQPEL,7,\n\r)"), Literal(R"($PTIDE,1.23,M\r\n)"),
-                   Literal(R"($ZQPEL,471,a,1302,221\n\r)")});
-    ExpectJournal(kDrz2, 1,
-                  {Literal("$ZQPEL,1,7,") + root + "HarbourApproach/0007" + placeholders + ok,
-                   Literal(R"($ZQPEL,7,\n\r)"), Literal(R"($ZQPEL,473,1602,60\n\r)"),
-                   Literal(R"($PXR20,x=1602\r\n)"), Literal(R"($ZQPEL,60,1602_60,x\n\r)")});
-    ExpectJournal(kXdrz2, 1,
-                  {Literal(R"($ZQPEL,756,\n\r)"), Literal(R"($ZQPEL,7,\n\r)"),
-                   Literal(R"($ZQPEL,756,\n\r)"), Literal(R"($PTIDE,1.23,M\r\n)")});
+                  {R"($ZQPEL,7,\n\r)", R"($PTIDE,1.23,M\r\n)", R"($ZQPEL,471,a,1302,221\n\r)"});
+    ExpectJournal(
+        kDrz2, 1,
+        {"$ZQPEL,1,7," + root + "HarbourApproach/0007" + placeholders + ok, R"($ZQPEL,7,\n\r)",
+         R"($ZQPEL,473,1602,60\n\r)", R"($PXR20,x=1602\r\n)", R"($ZQPEL,60,1602_60,x\n\r)"});
+    ExpectJournal(
+        kXdrz2, 1,
+        {R"($ZQPEL,756,\n\r)", R"($ZQPEL,7,\n\r)", R"($ZQPEL,756,\n\r)", R"($PTIDE,1.23,M\r\n)"});
     // 39 comes back through the handler and the controller to the GUI.
     EXPECT_EQ(gui.Next(), std::optional<std::string>("$ZQPEL,39,1602_60,ready\n\r"));
 
@@ -301,6 +303,8 @@ TEST_F(ZorWithHandlers, FaultsEndTheHandlerOrAreSurvived) {
     RecordProperty(
         "stay_shutdown_ms",
         static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    std::cout << "sentence 24 with a peer that never quits: zor ended after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms\n";
     EXPECT_GE(took, std::chrono::milliseconds(19900));
     EXPECT_LT(took, std::chrono::seconds(30));
     EXPECT_EQ(Journal(kXdrz2).back(), kQuit);
