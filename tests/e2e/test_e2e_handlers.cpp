@@ -274,6 +274,7 @@ TEST_F(ZorWithHandlers, FaultsEndTheHandlerOrAreSurvived) {
     ASSERT_TRUE(JournalHas(kXdrz1, kGreeting, 15000));
     for (const auto& [pid, line] : Processes("drzdist.exe")) ::kill(pid, SIGKILL);
     ASSERT_TRUE(Eventually([&] { return !Running(kDrz1); }));
+    EXPECT_TRUE(Running(kXdrz1));
     for (const QStringList& words :
          {QStringList{"log-start", "1302_221", "3"}, QStringList{"stop-ping", "1302_221"},
           QStringList{"send", "$ZQPEL,471,a,1302,221\\n\\r"},
