@@ -35,9 +35,12 @@ const std::string kSsvDataAddress = "127.0.0.1:" + std::to_string(PortOf("SSV_DA
 constexpr uint16_t kHandlerTypes[] = {1101, 1102, 1103, 1104, 1201, 1202, 1203, 1301, 1302,
                                       1401, 1501, 1601, 1602, 1603, 1604, 1605, 1701, 1702};
 
-// Image names of programs that must not outlive ZOR, killed at shutdown in
-// this order: the operator GUI, then leftover distribution processes.
-const char* const kImagesKilledAtShutdown[] = {"PELMainApp.exe", "drzdist.exe", "XDRZ.exe"};
+// The operator GUI must not outlive ZOR: killed as the shutdown begins.
+const char* const kGuiImage = "PELMainApp.exe";
+// Distribution processes still running at the very end: their handlers
+// asked them to quit (and waited) first, since a DRZ or XDRZ killed while
+// writing raw data may lose it. Only leftovers meet these kills.
+const char* const kLeftoverImages[] = {"drzdist.exe", "XDRZ.exe"};
 
 }  // namespace
 
@@ -901,7 +904,7 @@ void CZORControl::JobPrepTerminate(SignalSlot& slot) {
     } else {
         PutInternal(std::make_unique<CPELSignal>(FINISH_TERM, this));
     }
-    for (const char* image : kImagesKilledAtShutdown) platform::KillImage(image);
+    platform::KillImage(kGuiImage);
 }
 
 void CZORControl::JobHandlerTermResp(SignalSlot& slot) {
@@ -919,5 +922,6 @@ void CZORControl::JobTerminate(SignalSlot& slot) {
     TraceJob("JobTerminate");
     slot.reset();
     StopTimer(TERM_EXPIRED);
+    for (const char* image : kLeftoverImages) platform::KillImage(image);
     emit terminate();
 }

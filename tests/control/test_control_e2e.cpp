@@ -14,50 +14,18 @@
 #include <sstream>
 
 #include "ControlTestSupport.h"
-#include "ProcessRun.h"
+#include "ZorOnDemoSuite.h"
 
 namespace fs = std::filesystem;
 using namespace controltest;
+using zortest::CommandLines;
+using zortest::Processes;
+using zortest::ReadFile;
 
 namespace {
 
 const std::string kQuit = "$ZQPEL,24,\n\r";
 const std::string kGreeting = "$ZQPEL,6,\n\r";
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-// The running processes with this image name (the file name of argument
-// 0): process id and the arguments joined with blanks.
-std::vector<std::pair<pid_t, std::string>> Processes(const std::string& image) {
-    std::vector<std::pair<pid_t, std::string>> found;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string pid = entry.path().filename().string();
-        if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::string raw = ReadFile(entry.path() / "cmdline");
-        if (raw.empty()) continue;
-        if (raw.back() == '\0') raw.pop_back();
-        std::vector<std::string> words;
-        std::stringstream split(raw);
-        for (std::string word; std::getline(split, word, '\0');) words.push_back(word);
-        if (words.empty() || fs::path(words[0]).filename() != image) continue;
-        std::string joined;
-        for (const auto& w : words) joined += (joined.empty() ? "" : " ") + w;
-        found.emplace_back(static_cast<pid_t>(std::stol(pid)), joined);
-    }
-    return found;
-}
-
-std::vector<std::string> CommandLines(const std::string& image) {
-    std::vector<std::string> lines;
-    for (const auto& [pid, line] : Processes(image)) lines.push_back(line);
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}
 
 // A simulated peer started by the test itself.
 class OwnPeer {
@@ -79,28 +47,8 @@ class OwnPeer {
     QProcess m_process;
 };
 
-class ZorOnTheDemoSuite : public testing::Test {
+class ZorOnTheDemoSuite : public zortest::ZorOnDemoSuite {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(run.MakeDemoDatabase(ZOR_SUITE_DIR));
-        QProcess install;
-        install.start("bash", {QStringLiteral(ZOR_INSTALL_DEMO_DATA),
-                               QString::fromStdString(run.DataFolder().string()),
-                               QString::fromStdString(run.WorkDir().string())});
-        ASSERT_TRUE(install.waitForFinished(60000));
-        ASSERT_EQ(install.exitCode(), 0);
-        // Morvlog.exe and the other programs started by image name.
-        run.Env().insert("PATH", QString(ZOR_SUITE_DIR) + ":" + run.Env().value("PATH"));
-    }
-
-    // Peers left running (a bridge that never quits, say) end with the test;
-    // every process of the namespace but this one is the test's.
-    void TearDown() override {
-        for (const char* image : {"RStoUDP.exe", "Kestlog.exe", "Morvlog.exe", "Tandlog.exe",
-                                  "Tessera.exe", "PELMainApp.exe"})
-            for (const auto& [pid, line] : Processes(image)) ::kill(pid, SIGKILL);
-    }
-
     void SetToken(const std::string& name, const std::string& value) {
         const fs::path file = run.DataFolder() / "PELTokens.json";
         std::string text = ReadFile(file);
@@ -115,66 +63,6 @@ class ZorOnTheDemoSuite : public testing::Test {
     void SetGridEngine(int value) {
         std::ofstream(run.DataFolder() / "gui.ini") << "[RUNTIME]\nGRIDENGINE=" << value << "\n";
     }
-    void Sql(const std::string& statement) {
-        sqlite3* db = nullptr;
-        ASSERT_EQ(sqlite3_open(run.DatabaseFile().c_str(), &db), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db, statement.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close(db);
-    }
-    std::vector<std::string> Messages() {
-        std::vector<std::string> rows;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(run.DatabaseFile().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK) {
-            sqlite3_stmt* st = nullptr;
-            sqlite3_prepare_v2(db,
-                               "SELECT a.number || ' ' || coalesce(s.mess, '') FROM "
-                               "arrivedMessages a LEFT JOIN arrivedMessagesString s USING "
-                               "(dateYYYYMMDD, millisecSinceMidnight) ORDER BY a.id",
-                               -1, &st, nullptr);
-            while (st && sqlite3_step(st) == SQLITE_ROW)
-                rows.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-            sqlite3_finalize(st);
-        }
-        sqlite3_close(db);
-        return rows;
-    }
-    void Start() {
-        run.Start({"-debug", "31", "-noconsole"});
-        started = true;
-    }
-    std::string Trace() { return ReadFile(run.WorkDir() / "log" / "zor-trace.log"); }
-    // Waits for a condition while reading zor's output, so that it never
-    // blocks on a full pipe.
-    bool Eventually(const std::function<bool()>& condition, int ms = 10000) {
-        return WaitUntil(
-            [&] {
-                QCoreApplication::processEvents();
-                if (started) {
-                    run.Stderr();
-                    run.Stdout();
-                }
-                return condition();
-            },
-            ms);
-    }
-    bool TraceHas(const std::string& needle, int ms = 10000) {
-        return Eventually([&] { return Trace().find(needle) != std::string::npos; }, ms);
-    }
-    std::string Journal(const std::string& name) { return ReadFile(run.WorkDir() / name); }
-    // The bridges and loggers ZOR never tells to quit: what termPEL.cmd
-    // does on a vessel, done by the test so that ZOR's wait ends early.
-    void StopLeftovers() {
-        for (uint16_t port : {5000, 5010, 5056, 5083}) SendUdp(kQuit, port);
-    }
-    int ExitCode(int ms = 30000) {
-        if (!Eventually([&] { return run.Process().state() == QProcess::NotRunning; }, ms))
-            return -1000;
-        return run.Process().exitStatus() == QProcess::NormalExit ? run.Process().exitCode() : -1;
-    }
-
-    ProcessRun run;
-    bool started = false;
 };
 
 TEST_F(ZorOnTheDemoSuite, StartsGreetsAnswersRelaysAndEndsOnSentence24) {
