@@ -31,6 +31,8 @@ test-tsan: deps
 	cmake --build build-tsan --target tsan_tests
 	cd build-tsan && $(CTEST) -L tsan
 
+# Every benchmark program (medians of repetitions against same-run
+# baselines) and the start-up measurement, written to docs/benchmarks.md.
 bench: build
 	scripts/run-benchmarks build/bin
 
