@@ -10,7 +10,10 @@
 //    the sounder's handler, "$ZQPEL,1,..." received at its DRZ port, with
 //    tracing off and with debug mask 31;
 //  - the floor of every design with a receiving thread and a worker: the
-//    forwarder with one condition-variable hand-off between two threads.
+//    forwarder with one condition-variable hand-off between two threads;
+//  - TIDE fan-out: tide datagrams sent to the command port at a paced rate,
+//    relayed to four handlers, each passing every one to its XDRZ port,
+//    against plain loopback datagrams at the same pace into one socket.
 // p50 and p99 in microseconds; the fixed ports must be free.
 #include <DBoperations.h>
 #include <LogTrace.h>
@@ -20,6 +23,7 @@
 #include <ZORControl.h>
 #include <ZORHandl.h>
 #include <benchmark/benchmark.h>
+#include <sys/socket.h>
 
 #include <QCoreApplication>
 #include <algorithm>
@@ -249,6 +253,84 @@ void BM_ControllerLogCommand20(benchmark::State& state) {
     }
 }
 
+// Sends kTideCount datagrams to `to` at `rate` per second (paced in steps of
+// 1 ms) while a thread counts what arrives at `at`, until `expected` have
+// arrived or nothing came for a second. Reports the rate sent, what arrived
+// and how many were lost.
+constexpr int kTideCount = 100000;
+const std::string kTide = "$PTIDE,1.234,20261211,120000*00\r\n";
+
+void PacedFlood(benchmark::State& state, udp::socket& at, uint16_t to, int rate, long expected) {
+    std::atomic<long> arrived{0};
+    std::atomic<bool> stop{false};
+    std::thread counting([&] {
+        char buffer[512];
+        // Plain receives with a time-out: Asio's own blocking receive would
+        // wait for ever once a datagram is lost.
+        struct timeval tv {
+            0, 200000
+        };
+        setsockopt(at.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        int quiet = 0;
+        while (arrived.load() < expected && quiet < 5) {
+            if (::recv(at.native_handle(), buffer, sizeof buffer, 0) < 0) {
+                if (stop.load()) ++quiet;
+                continue;
+            }
+            quiet = 0;
+            ++arrived;
+        }
+    });
+    asio::io_context context;
+    udp::socket out(context, udp::v4());
+    const auto begin = Clock::now();
+    const int perStep = std::max(1, rate / 1000);
+    for (int sent = 0; sent < kTideCount;) {
+        for (int i = 0; i < perStep && sent < kTideCount; ++i, ++sent)
+            out.send_to(asio::buffer(kTide), Loopback(to));
+        std::this_thread::sleep_until(begin + std::chrono::microseconds(1000000LL * sent / rate));
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    stop = true;
+    counting.join();
+    state.counters["sent_per_s"] = kTideCount / seconds;
+    state.counters["arrived"] = static_cast<double>(arrived.load());
+    state.counters["lost"] = static_cast<double>(expected - arrived.load());
+}
+
+constexpr int kTideRate = 20000;
+
+void BM_PlainLoopbackPaced(benchmark::State& state) {
+    for (auto _ : state) {
+        asio::io_context context;
+        udp::socket at(context, Loopback(0));
+        PacedFlood(state, at, at.local_endpoint().port(), kTideRate, kTideCount);
+    }
+}
+
+// Four handlers without database or processes share one set of ports (the
+// sounder key is 0_0 until INIT_PARAM, which this start skips): every
+// handler's XDRZ endpoint is port 10002, where all four copies arrive.
+void BM_TideFanOutToFourHandlers(benchmark::State& state) {
+    PrivateFolders();
+    platform::SetSuspendMode(platform::kSuspendBoth);
+    for (auto _ : state) {
+        asio::io_context context;
+        auto xdrz = Bind(context, 10002);
+        if (!xdrz) {
+            state.SkipWithError("port 10002 is taken");
+            return;
+        }
+        CBenchController controller;
+        udp::socket(context, udp::v4())
+            .send_to(asio::buffer(std::string("$ZQPEL,13,1302_221:1602_60:1302_222:1602_61\n\r")),
+                     Loopback(controller.Port()));
+        char buffer[256];
+        for (int greeted = 0; greeted < 4; ++greeted) xdrz->receive(asio::buffer(buffer));
+        PacedFlood(state, *xdrz, controller.Port(), kTideRate, 4L * kTideCount);
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_PlainForwarder)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -256,6 +338,8 @@ BENCHMARK(BM_TwoThreadHandoff)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerRelay151)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainEcho)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerAlive100To101)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PlainLoopbackPaced)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TideFanOutToFourHandlers)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ControllerLogCommand20)->Arg(0)->Arg(31)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
