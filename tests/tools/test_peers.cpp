@@ -17,6 +17,8 @@
 #include <fstream>
 #include <thread>
 
+#include "ChildExit.h"
+
 extern char** environ;
 
 namespace {
@@ -49,18 +51,7 @@ class Peer {
         }
     }
     // The exit status, or -1 while still running after `ms`.
-    int WaitExit(int ms) {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        do {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        } while (Clock::now() < deadline);
-        return -1;
-    }
+    int WaitExit(int ms) { return test_support::WaitChildExit(m_pid, ms); }
     bool Started() const { return m_pid > 0; }
 
   private:

@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+#include "ChildExit.h"
+
 extern char** environ;
 
 namespace {
@@ -94,16 +96,7 @@ class Zorctl {
     // signal for a killed process), or -1 if it still runs after `ms`.
     int Finish(int ms) {
         ReadUntil([this] { return m_fds[0] < 0 && m_fds[1] < 0; }, ms);
-        const auto deadline = Clock::now() + std::chrono::milliseconds(ms);
-        do {
-            int status = 0;
-            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        } while (Clock::now() < deadline);
-        return -1;
+        return test_support::WaitChildExit(m_pid, ms);
     }
 
     const std::string& Out() const { return m_out; }
