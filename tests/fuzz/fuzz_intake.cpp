@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "SentenceOracle.h"
+
 namespace {
 
 class CCollect : public CFsmBase {
@@ -30,18 +32,7 @@ class CCollect : public CFsmBase {
 // The expected signal number, or none.
 std::optional<int32_t> Expected(const std::string& s) {
     if (s.compare(0, 7, "$ZQPEL,") == 0) {
-        const std::string text = s.substr(0, s.find('\0'));
-        const std::vector<std::string> fields = SplitFields(text, ',');
-        if (fields.size() < 2) return std::nullopt;
-        const char* start = fields[1].c_str();
-        char* end = nullptr;
-        errno = 0;
-        const long long n = std::strtoll(start, &end, 10);
-        if (end == start || errno == ERANGE) return std::nullopt;
-        if (n < INT32_MIN || n > INT32_MAX) return std::nullopt;
-        const long long number = n + 50000;
-        if (number <= 0 || number > INT32_MAX) return std::nullopt;  // reserved numbers
-        return static_cast<int32_t>(number);
+        return ExpectedSentenceSignal(s);
     }
     if (s.empty() || s[0] != '$') return std::nullopt;
     if (s.size() >= 6 && s.compare(2, 4, "TIDE") == 0) return 59100;
